@@ -1,0 +1,12 @@
+# KESTREL_SANITIZE: empty, "address" (AddressSanitizer with UndefinedBehaviorSanitizer)
+# or "thread" (ThreadSanitizer). Applies to every target, third-party ones included.
+set(KESTREL_SANITIZE "" CACHE STRING "Sanitizers to build with: address or thread")
+if(KESTREL_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KESTREL_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT KESTREL_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "KESTREL_SANITIZE must be empty, address or thread")
+endif()

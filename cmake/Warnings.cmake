@@ -1,0 +1,25 @@
+# Warnings are errors in every target of the project.
+function(kestrel_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# One static library per subsystem folder, from every source in it except
+# those named after EXCLUDE. The subsystems call each other freely (they are
+# one class's operations), so they link to each other in a cycle, which
+# CMake allows between static libraries.
+function(kestrel_subsystem name)
+  cmake_parse_arguments(arg "" "" "EXCLUDE;LINKS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(excluded IN LISTS arg_EXCLUDE)
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
+  if(NOT sources)
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE platform)
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC platform ${arg_LINKS})
+  kestrel_warnings(${name})
+endfunction()

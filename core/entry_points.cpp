@@ -1,0 +1,102 @@
+// The host's entry points: each a few lines that hand the work to the
+// subsystem that owns it.
+#include "core/entry_points.h"
+#include "core/player_state.h"
+#include "core/plugin_record.h"
+#include "decoder/stream_reader.h"
+
+namespace {
+
+OutputServices& Output() { return *plugin_record.output; }
+
+// The part of `path` after its last backslash, or all of it.
+const char* FileNameOf(const char* path) {
+    const char* name = path;
+    for (const char* c = path; *c; ++c)
+        if (*c == '\\')
+            name = c + 1;
+    return name;
+}
+
+} // namespace
+
+void __cdecl Configure(HWND) {}
+
+void __cdecl EqSet(int, char*, int) {}
+
+void __cdecl Init() {
+    char path[kPathChars] = {};
+    char directory[kPathChars] = {};
+    GetModuleFileNameA(plugin_record.instance, path, kPathChars);
+    DirectoryOfPath(path, directory);
+    player.InitPlayer(&plugin_record, directory);
+}
+
+void __cdecl Quit() { player.FreePlayer(); }
+
+int __cdecl IsOurFile(const char*) { return 0; }
+
+int __cdecl Play(const char* file) { return player.PlayArchive(file); }
+
+void __cdecl Stop() { player.StopPlayback(); }
+
+void __cdecl Pause() {
+    player.paused = 1;
+    Output().pause(1);
+}
+
+void __cdecl Unpause() {
+    player.paused = 0;
+    Output().pause(0);
+}
+
+int __cdecl IsPaused() { return static_cast<int>(player.paused.load()); }
+
+int CurrentTrackLength() {
+    int rate = player.sample_rate;
+    int frame = player.bytes_per_frame;
+    // Before a track has started (or at a rate the formula cannot divide
+    // by) the length is unknown.
+    if (rate < 100 || frame <= 0)
+        return -1000;
+    return static_cast<int>(static_cast<std::int64_t>(player.output_length) * 10 /
+                            ((rate / 100) * frame));
+}
+
+int __cdecl GetLength() { return CurrentTrackLength(); }
+
+int __cdecl GetOutputTime() {
+    int written = Output().get_written_time();
+    int heard = Output().get_output_time();
+    return player.decode_position_ms + heard - written;
+}
+
+void __cdecl SetOutputTime(int ms) { player.seek_request_ms = ms; }
+
+void __cdecl SetVolume(int volume) { Output().set_volume(volume); }
+
+void __cdecl SetPan(int pan) { Output().set_pan(pan); }
+
+void __cdecl GetFileInfo(const char* file, char* title, int* length_ms) {
+    if (file && *file) {
+        // An archive stands for all its tracks: its name, and no length.
+        if (length_ms) {
+            *length_ms = -1000;
+            HANDLE probe = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (probe != INVALID_HANDLE_VALUE) {
+                *length_ms = 0;
+                CloseHandle(probe);
+            }
+        }
+        if (title)
+            lstrcpyA(title, FileNameOf(file));
+        return;
+    }
+    if (length_ms)
+        *length_ms = CurrentTrackLength();
+    if (title) {
+        StreamLock hold; // the playback thread may be selecting the next track
+        lstrcpyA(title, FileNameOf(player.title));
+    }
+}

@@ -1,0 +1,43 @@
+// The player's life: set up by the host's init, released by its quit.
+#include "core/player_state.h"
+#include "decoder/stream_reader.h"
+
+constinit PlayerState player;
+PlayerState* player_instance = nullptr;
+
+void PlayerState::InitPlayer(PluginRecord* record, const char* directory) {
+    module = record;
+    archive_file = INVALID_HANDLE_VALUE;
+    thread = NO_THREAD;
+    stop_requested = 0;
+    lstrcpynA(plugin_directory, directory, kPathChars);
+    // A failed allocation leaves the buffer null: the player then refuses
+    // to start a track instead of crashing.
+    chunk_buffer = static_cast<std::uint8_t*>(GlobalAlloc(GMEM_FIXED, kChunkBufferBytes));
+    pcm_buffer = static_cast<char*>(GlobalAlloc(GMEM_FIXED, kPcmBufferBytes));
+    PrepareStreamLock();
+    player_instance = this;
+}
+
+void PlayerState::FreePlayer() {
+    if (tracks) {
+        GlobalFree(tracks);
+        tracks = nullptr;
+    }
+    if (pcm_buffer) {
+        GlobalFree(pcm_buffer);
+        pcm_buffer = nullptr;
+    }
+    if (chunk_buffer) {
+        GlobalFree(chunk_buffer);
+        chunk_buffer = nullptr;
+    }
+}
+
+void DirectoryOfPath(const char* path, char* directory) {
+    int cut = 0;
+    for (int i = 0; i < kPathChars - 1 && path[i]; ++i)
+        if (path[i] == '\\')
+            cut = i + 1;
+    lstrcpynA(directory, path, cut + 1);
+}

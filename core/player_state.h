@@ -1,0 +1,103 @@
+// The one record of everything the plug-in knows while it is loaded. Its
+// operations are defined in the folder of the subsystem that owns them:
+// catalogue/, decoder/, playback/, dialogs/ and core/.
+#pragma once
+
+#include "platform/win32.h"
+#include "catalogue/track_record.h"
+#include "decoder/adpcm.h"
+
+#include <atomic>
+#include <cstdint>
+
+struct PluginRecord;
+
+constexpr int kPathChars = 260;
+constexpr int kPcmBufferBytes = 4608;
+constexpr int kChunkBufferBytes = 512;
+constexpr int kBlockFrames = 576;
+constexpr int kNoSeekRequest = -1;
+#define NO_THREAD (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+
+// A field that the host's thread and the playback thread both touch.
+template <typename T> using Shared = std::atomic<T>;
+static_assert(Shared<std::int32_t>::is_always_lock_free);
+
+class PlayerState {
+public:
+    // Life of the loaded library (core/player_state.cpp).
+    void InitPlayer(PluginRecord* record, const char* directory);
+    void FreePlayer();
+
+    // Catalogue (catalogue/).
+    int LoadTrackIndex(DWORD archive_size);
+    int OpenArchive(const char* path);
+    int SelectTrack(int index);
+    int NextEnabledTrack();
+
+    // Decoding (decoder/).
+    int DecodeBlock(char* buffer, int count);
+    void SeekStream(int target, int rewind);
+
+    // Playback (playback/).
+    int StartTrack();
+    int PlaybackLoop(Shared<unsigned>* stop_flag);
+    void StopThread();
+
+    // Host entry (core/).
+    int PlayArchive(const char* file);
+    void StopPlayback();
+
+    // Sound Info dialog (dialogs/).
+    INT_PTR InfoDialogProc(HWND window, UINT message, WPARAM first, LPARAM second);
+
+    Shared<unsigned> awaiting_restart{0};
+    Shared<int> decoding{0};
+    Shared<int> seeking{0};
+    Shared<int> switching_track{0};
+    Shared<int> end_of_stream{0};
+    Shared<int> finish_requested{0};
+    Shared<unsigned> paused{0};
+    Shared<int> decode_position_ms{0};
+    Shared<int> seek_request_ms{0};
+    char title[kPathChars] = {}; // written and read under the stream lock
+    char* pcm_buffer = nullptr;
+    std::uint8_t* chunk_buffer = nullptr;
+    int max_latency_ms = 0;
+    HANDLE archive_file = nullptr;
+    HANDLE thread = nullptr;
+    DWORD thread_id = 0;
+    Shared<unsigned> stop_requested{0};
+    char index_path[kPathChars] = {};
+    char plugin_directory[kPathChars] = {};
+    int track_count = 0;
+    int total_size = 0;
+    TrackRecord* tracks = nullptr;
+    Shared<int> current_track{0};
+    Shared<int> track_offset{0};
+    Shared<int> track_size{0};
+    Shared<int> output_length{0};
+    Shared<int> output_position{0};
+    Shared<int> bits_per_sample{0};
+    Shared<int> channels{0};
+    Shared<int> sample_rate{0};
+    Shared<int> bytes_per_frame{0};
+    AdpcmState adpcm; // under the stream lock
+    PluginRecord* module = nullptr;
+    // The rate the output device was last opened at, so that a track change
+    // that keeps the output open can tell when it must reopen it.
+    int output_sample_rate = 0;
+
+private:
+    bool RefillChunk();
+};
+
+// Set by InitPlayer: how the playback thread and the dialog reach the player.
+extern PlayerState* player_instance;
+
+// The one player of the loaded library.
+extern PlayerState player;
+
+// Writes into `directory` (kPathChars) the part of `path` up to and
+// including its last backslash, or the empty string if it has none.
+void DirectoryOfPath(const char* path, char* directory);

@@ -1,0 +1,30 @@
+// The chunk reader's state, one copy for the library beside the player, and
+// the lock that keeps seeking and block decoding from overlapping.
+#pragma once
+
+#include "decoder/track_stream.h"
+
+#include <cstdint>
+
+struct StreamReader {
+    ChunkHeader chunk_header{};        // the last chunk header read
+    std::uint16_t chunk_remaining = 0; // data bytes of that chunk not yet decoded
+    CRITICAL_SECTION lock{};
+    bool lock_ready = false;
+};
+
+extern StreamReader stream_reader;
+
+// Makes the reader's lock; later calls do nothing. The lock lives as long
+// as the library.
+void PrepareStreamLock();
+
+// Holds the stream reader's lock for a scope. The lock is recursive, so an
+// operation that holds it may call another that takes it too.
+class StreamLock {
+public:
+    StreamLock() { EnterCriticalSection(&stream_reader.lock); }
+    ~StreamLock() { LeaveCriticalSection(&stream_reader.lock); }
+    StreamLock(const StreamLock&) = delete;
+    StreamLock& operator=(const StreamLock&) = delete;
+};

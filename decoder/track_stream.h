@@ -1,0 +1,52 @@
+// The layout of a track in an archive: a 12-byte header, then chunks of
+// ADPCM data, each behind an 8-byte chunk header.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+static_assert(std::endian::native == std::endian::little,
+              "the archive's records are read straight into little-endian structs");
+
+constexpr int kTrackHeaderBytes = 12;
+constexpr std::uint16_t kTrackHeaderMagic = 0x6302; // bytes 0x02, 0x63 at offset 10
+constexpr std::uint16_t kChunkSignature = 0xDEAF;
+constexpr int kChunkHeaderBytes = 8;
+constexpr int kChunkDataBytes = 512; // the most one chunk may hold
+constexpr int kPcmBytesPerDataByte = 4; // two 4-bit codes, two 16-bit samples
+// Lower rates would make the length and time formulas divide by zero.
+constexpr int kLowestSampleRate = 100;
+
+#pragma pack(push, 1)
+struct TrackHeader {
+    std::uint16_t sample_rate;     // Hz
+    std::uint32_t compressed_size; // bytes of the track in the archive
+    std::uint32_t output_size;     // bytes of 16-bit PCM it decodes to
+    std::uint16_t magic;           // kTrackHeaderMagic
+};
+
+struct ChunkHeader {
+    std::uint16_t data_size;   // bytes of ADPCM data that follow; never 0
+    std::uint16_t second_size; // not used
+    std::uint16_t signature;   // kChunkSignature
+    std::uint16_t reserved;    // not examined
+};
+#pragma pack(pop)
+
+static_assert(sizeof(TrackHeader) == kTrackHeaderBytes);
+static_assert(offsetof(TrackHeader, compressed_size) == 2);
+static_assert(offsetof(TrackHeader, output_size) == 6);
+static_assert(offsetof(TrackHeader, magic) == 10);
+static_assert(sizeof(ChunkHeader) == kChunkHeaderBytes);
+static_assert(offsetof(ChunkHeader, signature) == 4);
+
+// Moves the archive's read position to a byte position that may lie beyond
+// 2 GiB. Returns false if the position cannot be set.
+bool SetArchivePosition(HANDLE file, std::uint64_t position);
+
+// Reads the track header at `offset` and accepts it only if all 12 bytes
+// came, its magic word is right and its sample rate is usable.
+bool ReadTrackHeader(HANDLE file, std::uint32_t offset, TrackHeader* header);

@@ -1,0 +1,41 @@
+// What tests can see and steer inside the Win32 stand-in: the message boxes
+// shown, the handles still open, and calls made to fail on purpose.
+#pragma once
+
+#include "platform/standin/windows.h"
+
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct MessageBoxRecord {
+    std::string text;
+    std::string caption;
+    UINT flags = 0;
+    HWND owner = nullptr;
+};
+
+// Every box shown since the last ClearMessageBoxes, oldest first.
+STANDIN_API std::vector<MessageBoxRecord> MessageBoxes();
+STANDIN_API void ClearMessageBoxes();
+
+// Handles (files, threads, windows, modules) not yet closed.
+STANDIN_API long OpenHandleCount();
+
+// Calls that fault injection can make fail.
+enum class Fault { ReadFile, GlobalAlloc, CreateFileA, CreateThread, Count };
+
+// Makes the n-th call of that kind from now on fail (1 = the next one);
+// 0 switches injection off for that kind.
+STANDIN_API void FailNthCall(Fault kind, long n);
+// Calls of that kind made since the last ResetFaults.
+STANDIN_API long CallCount(Fault kind);
+// Switches every injection off and sets every count to zero.
+STANDIN_API void ResetFaults();
+
+// Whether the current call of that kind is to fail; counts it. For the
+// stand-in's own calls, and for host stand-ins that take part in injection.
+STANDIN_API bool ShouldFail(Fault kind);
+
+} // namespace standin
