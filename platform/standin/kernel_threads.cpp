@@ -15,6 +15,7 @@ namespace {
 struct ThreadState {
     LPTHREAD_START_ROUTINE start = nullptr;
     LPVOID parameter = nullptr;
+    DWORD id = 0;
     std::mutex lock;
     std::condition_variable ended;
     bool finished = false;
@@ -33,6 +34,7 @@ void* RunThread(void* raw) {
     // The thread keeps its own share of the state until it has signalled.
     std::unique_ptr<std::shared_ptr<ThreadState>> owned(static_cast<std::shared_ptr<ThreadState>*>(raw));
     std::shared_ptr<ThreadState> state = *owned;
+    this_thread_id = state->id;
     DWORD code = state->start(state->parameter);
     std::lock_guard<std::mutex> hold(state->lock);
     state->exit_code = code;
@@ -53,6 +55,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
     state->start = start;
     state->parameter = parameter;
     DWORD id = next_thread_id++;
+    state->id = id;
     auto* share = new std::shared_ptr<ThreadState>(state);
     pthread_t thread;
     if (pthread_create(&thread, nullptr, RunThread, share) != 0) {

@@ -161,10 +161,12 @@ STANDIN_API int lstrlenA(LPCSTR text);
 
 // User interface
 STANDIN_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
-STANDIN_API BOOL PostMessageA(HWND window, UINT message, WPARAM first, LPARAM second);
 
 // Modules
 STANDIN_API HMODULE LoadLibraryA(LPCSTR path);
 STANDIN_API FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 STANDIN_API BOOL FreeLibrary(HMODULE module);
 STANDIN_API HMODULE GetModuleHandleA(LPCSTR name);
+
+// Windows, message queues and dialogs.
+#include "platform/standin/user_windows.h"
