@@ -32,6 +32,7 @@ void PlayerState::FreePlayer() {
         GlobalFree(chunk_buffer);
         chunk_buffer = nullptr;
     }
+    stream_reader.checkpoints.Release();
 }
 
 void DirectoryOfPath(const char* path, char* directory) {

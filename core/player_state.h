@@ -89,7 +89,8 @@ public:
     int output_sample_rate = 0;
 
 private:
-    bool RefillChunk();
+    bool RefillChunk(int position, const AdpcmState& state);
+    void RewindTo(int target);
 };
 
 // Set by InitPlayer: how the playback thread and the dialog reach the player.

@@ -14,7 +14,7 @@ int PlayerState::DecodeBlock(char* buffer, int count) {
     // registers; it is stored back once the block is done.
     AdpcmState state = adpcm;
     while (count > 0 && !end_of_stream) {
-        if (stream_reader.chunk_remaining == 0 && !RefillChunk()) {
+        if (stream_reader.chunk_remaining == 0 && !RefillChunk(output_position + written, state)) {
             end_of_stream = 1;
             break;
         }

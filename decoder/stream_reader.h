@@ -2,6 +2,7 @@
 // the lock that keeps seeking and block decoding from overlapping.
 #pragma once
 
+#include "decoder/seek_checkpoints.h"
 #include "decoder/track_stream.h"
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 struct StreamReader {
     ChunkHeader chunk_header{};        // the last chunk header read
     std::uint16_t chunk_remaining = 0; // data bytes of that chunk not yet decoded
+    std::uint64_t archive_position = 0; // where the reader stands in the archive
+    SeekCheckpoints checkpoints;
     CRITICAL_SECTION lock{};
     bool lock_ready = false;
 };

@@ -39,6 +39,8 @@ int PlayerState::StartTrack() {
         sample_rate = header.sample_rate;
         output_position = 0;
         lstrcpynA(title, tracks[current_track].title, kPathChars);
+        // The only allocation of a play: seek checkpoints sized for this track.
+        stream_reader.checkpoints.Prepare(output_length);
     }
     finish_requested = 0;
     paused = 0;

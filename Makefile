@@ -1,0 +1,45 @@
+# The two commands of the README, and a few more.
+#   make demo   builds a demo archive, plays it through the plug-in, writes demo/heard.wav
+#   make test   builds every preset and runs every test (what CI runs)
+#   make bench  runs the benchmarks;  make fuzz  fuzzes each parser for longer
+
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+PRESETS := native native-asan native-tsan win32
+
+.PHONY: demo test setup build format-check bench fuzz clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+
+setup:
+	@bash scripts/setup.sh
+
+build-%: setup
+	@cmake --preset $* >/dev/null
+	@cmake --build --preset $* -j $(JOBS)
+
+test-%: build-%
+	@ctest --preset $* -j $(JOBS) --timeout 300
+
+# The Windows programs are tested under Wine against the native build's tools.
+test-win32: build-native
+
+build: $(addprefix build-,$(PRESETS))
+
+test: setup format-check test-native test-native-asan test-native-tsan test-win32
+	@echo "All tests passed."
+
+format-check:
+	@files=$$(git ls-files '*.cpp' '*.h'); \
+	if ! clang-format --dry-run --Werror $$files; then \
+	  echo "Formatting differs from .clang-format (run clang-format -i)"; exit 1; fi
+
+demo: build-native
+	@bash scripts/demo.sh build/native demo
+
+bench: build-native
+	@bash scripts/bench.sh build/native
+
+fuzz: setup
+	@bash scripts/fuzz.sh long
+
+clean:
+	rm -rf build demo
