@@ -1,0 +1,47 @@
+// Helpers for the tests of mixlib and mixtool: scratch folders, running the
+// built mixtool, and comparing audio.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A fresh folder under the system's temporary folder, removed with its
+// content when the object goes.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    // A path inside the folder, as a string.
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    // Names of the entries in the folder, sorted.
+    std::vector<std::string> Entries() const;
+
+private:
+    std::filesystem::path path_;
+};
+
+struct CommandResult {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+// The mixtool built beside these tests ($KESTREL_BUILD_DIR/tools/mixtool).
+std::string MixtoolPath();
+// Runs `program` with `arguments` in folder `directory`, capturing both
+// output streams (through files in `directory`).
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::filesystem::path& directory);
+
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+// Signal-to-noise ratio in dB of `actual` against `expected` over the
+// length of `expected`; a missing sample of `actual` counts as 0.
+double SnrDb(const std::vector<std::int16_t>& expected, const std::vector<std::int16_t>& actual);
