@@ -4,9 +4,10 @@
 #include "core/plugin_record.h"
 
 int PlayerState::PlayArchive(const char* file) {
-    // A host that skipped stop after the end-of-stream notice: end that
-    // thread first, as stop would have.
-    StopThread();
+    // A host that skipped stop after the end-of-stream notice: end and
+    // release that stream first, as stop would have.
+    if (thread != NO_THREAD && thread != nullptr)
+        StopPlayback();
     if (!switching_track) {
         if (OpenArchive(file))
             return 1;
