@@ -1,8 +1,8 @@
 #include "catalogue/known_archives.h"
 
 const KnownArchive kKnownArchives[] = {
-    {454605294, "Quarry.MIX"},  {500577414, "Marlin.MIX"}, {25046328, "Juniper.MIX"},
-    {236034607, "Harbor.MIX"},  {270673111, "Orchid.MIX"}, {51332268, "Pewter.MIX"},
+    {454605294, "Quarry.MIX"},      {500577414, "Marlin.MIX"}, {25046328, "Juniper.MIX"},
+    {236034607, "Harbor.MIX"},      {270673111, "Orchid.MIX"}, {51332268, "Pewter.MIX"},
     {kEndOfKnownArchives, nullptr},
 };
 

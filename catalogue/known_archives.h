@@ -4,8 +4,8 @@
 #include <cstdint>
 
 struct KnownArchive {
-    std::uint32_t size;       // 0xFFFFFFFF ends the table
-    const char* index_name;   // file name of its index beside the plug-in
+    std::uint32_t size;     // 0xFFFFFFFF ends the table
+    const char* index_name; // file name of its index beside the plug-in
 };
 
 constexpr std::uint32_t kEndOfKnownArchives = 0xFFFFFFFF;

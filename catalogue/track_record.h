@@ -5,8 +5,8 @@
 #include <cstdint>
 
 constexpr int kTrackRecordBytes = 60;
-constexpr int kTitleField = 40;     // 39 characters and the terminator
-constexpr int kShortTextField = 9;  // 8 characters and the terminator
+constexpr int kTitleField = 40;    // 39 characters and the terminator
+constexpr int kShortTextField = 9; // 8 characters and the terminator
 constexpr std::uint8_t kTrackEnabled = 0x80;
 constexpr std::uint8_t kTrackFlagsApplied = 0x40; // rewritten with the enabled bit
 

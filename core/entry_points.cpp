@@ -7,7 +7,9 @@
 
 namespace {
 
-OutputServices& Output() { return *plugin_record.output; }
+OutputServices& Output() {
+    return *plugin_record.output;
+}
 
 // The part of `path` after its last backslash, or all of it.
 const char* FileNameOf(const char* path) {
@@ -32,13 +34,21 @@ void __cdecl Init() {
     player.InitPlayer(&plugin_record, directory);
 }
 
-void __cdecl Quit() { player.FreePlayer(); }
+void __cdecl Quit() {
+    player.FreePlayer();
+}
 
-int __cdecl IsOurFile(const char*) { return 0; }
+int __cdecl IsOurFile(const char*) {
+    return 0;
+}
 
-int __cdecl Play(const char* file) { return player.PlayArchive(file); }
+int __cdecl Play(const char* file) {
+    return player.PlayArchive(file);
+}
 
-void __cdecl Stop() { player.StopPlayback(); }
+void __cdecl Stop() {
+    player.StopPlayback();
+}
 
 void __cdecl Pause() {
     player.paused = 1;
@@ -50,7 +60,9 @@ void __cdecl Unpause() {
     Output().pause(0);
 }
 
-int __cdecl IsPaused() { return static_cast<int>(player.paused.load()); }
+int __cdecl IsPaused() {
+    return static_cast<int>(player.paused.load());
+}
 
 int CurrentTrackLength() {
     int rate = player.sample_rate;
@@ -63,7 +75,9 @@ int CurrentTrackLength() {
                             ((rate / 100) * frame));
 }
 
-int __cdecl GetLength() { return CurrentTrackLength(); }
+int __cdecl GetLength() {
+    return CurrentTrackLength();
+}
 
 int __cdecl GetOutputTime() {
     int written = Output().get_written_time();
@@ -71,11 +85,17 @@ int __cdecl GetOutputTime() {
     return player.decode_position_ms + heard - written;
 }
 
-void __cdecl SetOutputTime(int ms) { player.seek_request_ms = ms; }
+void __cdecl SetOutputTime(int ms) {
+    player.seek_request_ms = ms;
+}
 
-void __cdecl SetVolume(int volume) { Output().set_volume(volume); }
+void __cdecl SetVolume(int volume) {
+    Output().set_volume(volume);
+}
 
-void __cdecl SetPan(int pan) { Output().set_pan(pan); }
+void __cdecl SetPan(int pan) {
+    Output().set_pan(pan);
+}
 
 void __cdecl GetFileInfo(const char* file, char* title, int* length_ms) {
     if (file && *file) {

@@ -76,7 +76,7 @@ static_assert(sizeof(OutputServices) == 20 * sizeof(void*));
 constexpr std::intptr_t kPluginVersion = 0x100;
 
 // Messages posted to the host's main window.
-constexpr UINT kRestartRequest = WM_USER;        // first parameter 0, second 102
+constexpr UINT kRestartRequest = WM_USER; // first parameter 0, second 102
 constexpr LPARAM kRestartRequestCode = 102;
 constexpr UINT kEndOfStreamNotice = WM_USER + 2; // both parameters 0
 constexpr int kKeepVolume = -666;                // set_volume: keep the current volume

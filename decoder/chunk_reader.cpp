@@ -12,10 +12,10 @@ void PrepareStreamLock() {
 }
 
 // Reads the chunk that starts `position` PCM bytes into the track, first
-// noting a seek checkpoint at this boundary with the decoder's `state`. Returns false when the stream
-// has ended: no full chunk header, a wrong signature, a data size of 0 or
-// above what chunk_buffer holds, or no data at all behind the header.
-// Caller holds the stream lock.
+// noting a seek checkpoint at this boundary with the decoder's `state`.
+// Returns false when the stream has ended: no full chunk header, a wrong
+// signature, a data size of 0 or above what chunk_buffer holds, or no data
+// at all behind the header. Caller holds the stream lock.
 bool PlayerState::RefillChunk(int position, const AdpcmState& state) {
     StreamReader& reader = stream_reader;
     reader.checkpoints.Note(static_cast<std::uint32_t>(track_offset.load()), position,
@@ -25,8 +25,8 @@ bool PlayerState::RefillChunk(int position, const AdpcmState& state) {
     if (!chunk_buffer || !ReadFile(archive_file, &header, kChunkHeaderBytes, &got, nullptr))
         return false;
     reader.archive_position += got;
-    if (got != kChunkHeaderBytes || header.signature != kChunkSignature ||
-        header.data_size == 0 || header.data_size > kChunkBufferBytes)
+    if (got != kChunkHeaderBytes || header.signature != kChunkSignature || header.data_size == 0 ||
+        header.data_size > kChunkBufferBytes)
         return false;
     // A chunk cut short by the end of the archive still counts its full
     // size; its missing tail decodes from what the buffer held before.

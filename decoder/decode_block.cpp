@@ -19,8 +19,8 @@ int PlayerState::DecodeBlock(char* buffer, int count) {
             break;
         }
         int run = std::min<int>(stream_reader.chunk_remaining, (count + 3) / 4);
-        const std::uint8_t* data = chunk_buffer + (stream_reader.chunk_header.data_size -
-                                                   stream_reader.chunk_remaining);
+        const std::uint8_t* data =
+            chunk_buffer + (stream_reader.chunk_header.data_size - stream_reader.chunk_remaining);
         char* out = buffer + written;
         for (int i = 0; i < run; ++i) {
             std::uint8_t b = data[i];
@@ -33,7 +33,8 @@ int PlayerState::DecodeBlock(char* buffer, int count) {
         }
         written += 4 * run;
         count -= 4 * run;
-        stream_reader.chunk_remaining = static_cast<std::uint16_t>(stream_reader.chunk_remaining - run);
+        stream_reader.chunk_remaining =
+            static_cast<std::uint16_t>(stream_reader.chunk_remaining - run);
     }
     adpcm = state;
     decoding = 0;

@@ -8,8 +8,8 @@
 #include <cstdint>
 
 struct StreamReader {
-    ChunkHeader chunk_header{};        // the last chunk header read
-    std::uint16_t chunk_remaining = 0; // data bytes of that chunk not yet decoded
+    ChunkHeader chunk_header{};         // the last chunk header read
+    std::uint16_t chunk_remaining = 0;  // data bytes of that chunk not yet decoded
     std::uint64_t archive_position = 0; // where the reader stands in the archive
     SeekCheckpoints checkpoints;
     CRITICAL_SECTION lock{};

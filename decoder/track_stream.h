@@ -15,7 +15,7 @@ constexpr int kTrackHeaderBytes = 12;
 constexpr std::uint16_t kTrackHeaderMagic = 0x6302; // bytes 0x02, 0x63 at offset 10
 constexpr std::uint16_t kChunkSignature = 0xDEAF;
 constexpr int kChunkHeaderBytes = 8;
-constexpr int kChunkDataBytes = 512; // the most one chunk may hold
+constexpr int kChunkDataBytes = 512;    // the most one chunk may hold
 constexpr int kPcmBytesPerDataByte = 4; // two 4-bit codes, two 16-bit samples
 // Lower rates would make the length and time formulas divide by zero.
 constexpr int kLowestSampleRate = 100;

@@ -84,8 +84,8 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
             if (rate >= 100)
                 decode_position_ms += kBlockFrames * 1000 / rate;
             if (module->dsp_is_active()) {
-                int frames = module->dsp_process(reinterpret_cast<short*>(pcm_buffer),
-                                                 got / frame, bits, count, rate);
+                int frames = module->dsp_process(reinterpret_cast<short*>(pcm_buffer), got / frame,
+                                                 bits, count, rate);
                 // Never more than the buffer holds, whatever the stage says.
                 got = static_cast<int>(std::clamp<std::int64_t>(
                     static_cast<std::int64_t>(frames) * frame, 0, kPcmBufferBytes));
