@@ -22,6 +22,8 @@
 
 namespace {
 
+using namespace mixtest;
+
 const KnownArchive& Juniper() {
     return *FindKnownArchiveByName("Juniper");
 }
@@ -191,7 +193,10 @@ TEST_F(RoundTrip, ArchiveHasTheKnownSizeAndTracksWhereTheIndexSays) {
 
 TEST_F(RoundTrip, TracksThatDoNotFitLeaveNothingBehind) {
     // 25046328 - 4096 bytes hold at most about 50 million samples.
-    std::vector<TrackSource> sources = {{"big", 22050, std::vector<std::int16_t>(50'000'000)}};
+    std::vector<TrackSource> sources(1);
+    sources[0].title = "big";
+    sources[0].sample_rate = 22050;
+    sources[0].samples.resize(50'000'000);
     try {
         Build(sources);
         FAIL() << "an oversized track was accepted";

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <sys/wait.h>
 
+namespace mixtest {
+
 namespace {
 
 std::string ShellQuoted(const std::string& text) {
@@ -102,3 +104,5 @@ double SnrDb(const std::vector<std::int16_t>& expected, const std::vector<std::i
         return std::numeric_limits<double>::infinity();
     return 10 * std::log10(signal / noise);
 }
+
+} // namespace mixtest

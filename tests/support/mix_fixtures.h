@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace mixtest {
+
 // A fresh folder under the system's temporary folder, removed with its
 // content when the object goes.
 class ScratchDir {
@@ -45,3 +47,5 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
 // Signal-to-noise ratio in dB of `actual` against `expected` over the
 // length of `expected`; a missing sample of `actual` counts as 0.
 double SnrDb(const std::vector<std::int16_t>& expected, const std::vector<std::int16_t>& actual);
+
+} // namespace mixtest
