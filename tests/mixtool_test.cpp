@@ -297,7 +297,7 @@ protected:
     std::string IndexDir() const { return dir.Path().string(); }
     void BuildDemo() {
         CommandResult built = Run({"build", "--index-dir", IndexDir(), "-o", "demo.mix",
-                                   "tone:440:2", "tone:880:61.2:11025:Long one"});
+                                   "tone:440:2", "tone:880:61.2:8000:Long one"});
         ASSERT_EQ(built.exit_code, 0) << built.err;
     }
 
@@ -330,8 +330,8 @@ TEST_F(Mixtool, BuildListAndExtract) {
     ArchiveReader archive(dir / "demo.mix", IndexDir());
     ExtractedTrack first = ExtractTrack(archive, 0);
     ExtractedTrack second = ExtractTrack(archive, 1);
-    EXPECT_EQ(ReadBytes(dir.Path() / "one.wav"), MakeWav(second.samples, 11025));
-    EXPECT_EQ(ReadBytes(dir.Path() / "all" / "01 Long one.wav"), MakeWav(second.samples, 11025));
+    EXPECT_EQ(ReadBytes(dir.Path() / "one.wav"), MakeWav(second.samples, 8000));
+    EXPECT_EQ(ReadBytes(dir.Path() / "all" / "01 Long one.wav"), MakeWav(second.samples, 8000));
     EXPECT_EQ(ReadBytes(dir.Path() / "all" / "00 Tone 440 Hz.wav"), MakeWav(first.samples, 22050));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path() / "all"),
                             std::filesystem::directory_iterator()),

@@ -144,8 +144,9 @@ TEST_F(RoundTrip, TrackBytesFollowTheStoredLayout) {
     TrackHeader header;
     std::memcpy(&header, encoded.bytes.data(), sizeof header);
     EXPECT_EQ(header.sample_rate, 8000);
-    EXPECT_EQ(header.compressed_size, 3u * 8 + 1026);
-    EXPECT_EQ(header.output_size, 1026u * 4);
+    // Packed fields are copied out before the comparison binds references to them.
+    EXPECT_EQ(std::uint32_t{header.compressed_size}, 3u * 8 + 1026);
+    EXPECT_EQ(std::uint32_t{header.output_size}, 1026u * 4);
     EXPECT_EQ(encoded.bytes[10], 0x02);
     EXPECT_EQ(encoded.bytes[11], 0x63);
 
@@ -184,7 +185,7 @@ TEST_F(RoundTrip, ArchiveHasTheKnownSizeAndTracksWhereTheIndexSays) {
         EXPECT_STREQ(record.title, sources[i].title.c_str());
         TrackHeader header;
         ASSERT_TRUE(archive.ReadHeader(i, &header));
-        EXPECT_EQ(header.compressed_size + 12, record.size);
+        EXPECT_EQ(header.compressed_size + 12, std::uint32_t{record.size});
         expected_offset = (record.offset + record.size + 15) / 16 * 16;
         total += record.size;
     }

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <unistd.h>
@@ -77,10 +76,13 @@ CommandResult RunProgram(const std::string& program, const std::vector<std::stri
 
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::error_code error;
+    auto size = std::filesystem::file_size(path, error);
+    std::vector<std::uint8_t> bytes(error ? 0 : static_cast<std::size_t>(size));
+    if (!in || error ||
+        !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
         throw std::runtime_error("cannot read " + path.string());
-    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
+    return bytes;
 }
 
 void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
