@@ -4,15 +4,20 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
+// Room for this many waiting messages before the queue has to grow: posting,
+// like the system's, costs no heap in the ordinary run of things.
+constexpr std::size_t kQueueRoom = 1024;
+
 struct ThreadQueue {
-    std::deque<MSG> messages;
+    ThreadQueue() { messages.reserve(kQueueRoom); }
+    std::vector<MSG> messages;
     bool quit = false;
     int quit_code = 0;
 };
