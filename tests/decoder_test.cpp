@@ -1,0 +1,547 @@
+// Track stream decoding: the ADPCM step, the chunk reader, block decoding
+// and seeking. Tracks are written byte by byte here from the track format
+// (support/chunk_stream), and every decode is checked against a reference
+// decode of the same raw bytes.
+#include "core/player_state.h"
+#include "decoder/adpcm.h"
+#include "decoder/stream_reader.h"
+#include "decoder/track_stream.h"
+#include "platform/standin/testing.h"
+#include "support/chunk_stream.h"
+#include "support/scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace handmade;
+using standin::Fault;
+
+// A field of a packed record, by value: a comparison would otherwise bind a
+// reference to it, which may be misaligned.
+template <typename T> T Field(T value) {
+    return value;
+}
+using Bytes = std::vector<std::uint8_t>;
+using Samples = std::vector<std::int16_t>;
+
+constexpr std::uint64_t kDefaultTrackOffset = 100;
+constexpr int kBlockBytes = 4608;
+
+// What a track's data bytes decode to from a rewind: low nibble, then high.
+Samples ReferenceDecode(const Bytes& data) {
+    AdpcmState state{0, 0, 0};
+    Samples samples;
+    for (std::uint8_t b : data) {
+        samples.push_back(static_cast<std::int16_t>(state.DecodeNibble(b & 0x0F)));
+        samples.push_back(static_cast<std::int16_t>(state.DecodeNibble(b >> 4)));
+    }
+    return samples;
+}
+
+Samples SamplesOf(const char* pcm, int bytes) {
+    Samples samples(static_cast<std::size_t>(bytes / 2));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>(static_cast<std::uint8_t>(pcm[2 * i]) |
+                                               static_cast<std::uint8_t>(pcm[2 * i + 1]) << 8);
+    return samples;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes Repeat(std::uint8_t value, std::size_t count) {
+    return Bytes(count, value);
+}
+
+// A track of full and partial chunks with the data of each.
+struct BuiltTrack {
+    Bytes stream;
+    Bytes data; // every chunk's data, in order
+};
+
+BuiltTrack TrackOfChunks(const std::vector<std::size_t>& sizes, std::uint32_t seed) {
+    ChunkStreamWriter writer;
+    writer.TrackHeader(22050, 0, 0);
+    Bytes data;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        Bytes chunk = PatternBytes(sizes[i], seed + static_cast<std::uint32_t>(i));
+        writer.Chunk(chunk);
+        data.insert(data.end(), chunk.begin(), chunk.end());
+    }
+    return {writer.Bytes(), data};
+}
+
+class DecoderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        handles_before_ = standin::OpenHandleCount();
+        p.InitPlayer(nullptr, scratch.Dir().c_str());
+        standin::ResetFaults();
+    }
+
+    void TearDown() override {
+        standin::ResetFaults();
+        if (p.archive_file != INVALID_HANDLE_VALUE)
+            CloseHandle(p.archive_file);
+        p.FreePlayer();
+        EXPECT_EQ(standin::OpenHandleCount(), handles_before_);
+    }
+
+    // Puts a track (header and chunks) into an archive of its own at
+    // `offset`, opens the archive and rewinds to the track's start as
+    // playback does.
+    void OpenTrack(const Bytes& stream, std::uint64_t offset = kDefaultTrackOffset) {
+        std::string path = scratch.Path("archive-" + std::to_string(++archives_) + ".mix");
+        WriteBytesAt(path, offset, stream);
+        if (p.archive_file != INVALID_HANDLE_VALUE)
+            CloseHandle(p.archive_file);
+        p.archive_file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(p.archive_file, INVALID_HANDLE_VALUE);
+        p.track_offset = static_cast<int>(static_cast<std::uint32_t>(offset));
+        p.SeekStream(0, 1);
+    }
+
+    // One block as the playback loop takes it: decoded, then counted.
+    Samples Decode(int count) {
+        std::vector<char> pcm(static_cast<std::size_t>(std::max(count, 0)) + 4);
+        int got = p.DecodeBlock(pcm.data(), count);
+        p.output_position += got;
+        return SamplesOf(pcm.data(), got);
+    }
+
+    // Blocks until the stream ends.
+    Samples DecodeToEnd() {
+        Samples all;
+        for (int guard = 0; guard < 100000; ++guard) {
+            Samples block = Decode(kBlockBytes);
+            if (block.empty())
+                break;
+            all.insert(all.end(), block.begin(), block.end());
+        }
+        return all;
+    }
+
+    ScratchDir scratch;
+    PlayerState p;
+
+private:
+    long handles_before_ = 0;
+    int archives_ = 0;
+};
+
+TEST(AdpcmTest, FirstCodesAfterARewind) {
+    AdpcmState state{0, 0, 0};
+    // The first code cannot move the sample: the step is still 0.
+    EXPECT_EQ(state.DecodeNibble(0x7), 0);
+    EXPECT_EQ(state.step_index, 8);
+    EXPECT_EQ(state.DecodeNibble(0x7), 30); // 15 × 16 / 8
+    EXPECT_EQ(state.step_index, 16);
+    EXPECT_EQ(state.step, 34);
+    // The magnitude is rounded down before the sign: -(15 × 34 / 8) = -63.
+    EXPECT_EQ(state.DecodeNibble(0xF), -33);
+    EXPECT_EQ(state.step_index, 24);
+    EXPECT_EQ(state.step, 73);
+    EXPECT_EQ(state.DecodeNibble(0x0), -24); // 1 × 73 / 8 = 9
+    EXPECT_EQ(state.step_index, 23);
+    EXPECT_EQ(state.step, 66);
+}
+
+TEST(AdpcmTest, LongRunsOfExtremeCodesStayInRange) {
+    AdpcmState state{0, 0, 0};
+    for (int i = 0; i < 2000; ++i) {
+        std::int32_t sample = state.DecodeNibble(0x7);
+        ASSERT_GE(sample, 0);
+        ASSERT_LE(sample, 32767);
+    }
+    EXPECT_EQ(state.sample, 32767);
+    EXPECT_EQ(state.step_index, 88);
+    EXPECT_EQ(state.step, 32767);
+    // From the top with the largest step, the sum is far outside 16 bits.
+    for (int i = 0; i < 2000; ++i) {
+        std::int32_t sample = state.DecodeNibble(0xF);
+        ASSERT_GE(sample, -32768);
+        ASSERT_LE(sample, 32767);
+    }
+    EXPECT_EQ(state.sample, -32768);
+    EXPECT_EQ(state.step_index, 88);
+    for (int i = 0; i < 200; ++i)
+        state.DecodeNibble(0x8);
+    EXPECT_EQ(state.step_index, 0);
+    EXPECT_EQ(state.step, 7);
+    EXPECT_EQ(state.DecodeNibble(0x8), -32768) << "1 × 7 / 8 moves nothing";
+
+    // Any mix of codes keeps the state inside its ranges.
+    Bytes codes = PatternBytes(50000, 7);
+    for (std::uint8_t b : codes) {
+        std::uint32_t code = (b & 0x10) ? (b & 0x0F) : ((b & 1) ? 0x7 : 0xF);
+        std::int32_t sample = state.DecodeNibble(code);
+        ASSERT_GE(sample, -32768);
+        ASSERT_LE(sample, 32767);
+        ASSERT_GE(state.step_index, 0);
+        ASSERT_LE(state.step_index, 88);
+        ASSERT_EQ(state.step, kStepTable[state.step_index]);
+    }
+}
+
+TEST_F(DecoderTest, BlockStoresLittleEndianSamplesLowNibbleFirst) {
+    OpenTrack(ChunkStreamWriter().TrackHeader(22050, 10, 8).Chunk({0x77, 0x0F}).Bytes());
+    std::vector<char> pcm(16, '\x55');
+    ASSERT_EQ(p.DecodeBlock(pcm.data(), 8), 8);
+    const unsigned char expected[] = {0x00, 0x00, 0x1E, 0x00, 0xDF, 0xFF, 0xE8, 0xFF};
+    EXPECT_EQ(std::memcmp(pcm.data(), expected, sizeof expected), 0);
+    EXPECT_EQ(p.adpcm.step_index, 23);
+    EXPECT_EQ(p.adpcm.sample, -24);
+    EXPECT_EQ(p.adpcm.step, 66);
+}
+
+TEST_F(DecoderTest, SamplesClampAtTheEdgesOf16Bits) {
+    // Up to the top and down to the bottom: a sum wrapped at 16 bits would
+    // show as a jump of sign.
+    Bytes data = Concat({Repeat(0x77, 512), Repeat(0xFF, 512)});
+    OpenTrack(ChunkStreamWriter()
+                  .TrackHeader(22050, 0, 0)
+                  .Chunk(Repeat(0x77, 512))
+                  .Chunk(Repeat(0xFF, 512))
+                  .Bytes());
+    Samples got = DecodeToEnd();
+    ASSERT_EQ(got, ReferenceDecode(data));
+    ASSERT_EQ(got.size(), 2048u);
+    EXPECT_TRUE(std::is_sorted(got.begin(), got.begin() + 1024));
+    EXPECT_TRUE(std::is_sorted(got.begin() + 1024, got.end(), std::greater<>()));
+    EXPECT_EQ(got[1023], 32767);
+    EXPECT_EQ(got[2047], -32768);
+}
+
+TEST_F(DecoderTest, ChunksDecodeAcrossBoundariesUntilTheArchiveEnds) {
+    BuiltTrack track = TrackOfChunks({512, 512, 100, 1, 512}, 11);
+    OpenTrack(track.stream);
+    Samples got = DecodeToEnd();
+    EXPECT_EQ(got, ReferenceDecode(track.data));
+    EXPECT_EQ(p.output_position, 4 * static_cast<int>(track.data.size()));
+    EXPECT_TRUE(p.end_of_stream);
+}
+
+// Damage after one good chunk: the good chunk's samples come out, in the
+// same call that meets the damage, and the stream ends there.
+TEST_F(DecoderTest, DamagedChunkEndsTheStreamAfterTheSamplesBeforeIt) {
+    const Bytes good = PatternBytes(10, 3);
+    const Bytes after = PatternBytes(600, 4);
+    struct Damage {
+        const char* name;
+        Bytes tail;
+    };
+    const Damage damages[] = {
+        {"wrong signature", ChunkStreamWriter().ChunkWith(10, 0xDEAE, after).Bytes()},
+        {"signature bytes swapped", ChunkStreamWriter().ChunkWith(10, 0xAFDE, after).Bytes()},
+        {"zero data size", ChunkStreamWriter().ChunkWith(0, 0xDEAF, after).Bytes()},
+        {"data size over 512", ChunkStreamWriter().ChunkWith(513, 0xDEAF, after).Bytes()},
+        {"largest data size", ChunkStreamWriter().ChunkWith(0xFFFF, 0xDEAF, after).Bytes()},
+        {"header cut short", {0x0A, 0x00, 0x0A, 0x00, 0xAF}},
+        {"header without data", ChunkStreamWriter().ChunkWith(10, 0xDEAF, {}).Bytes()},
+        {"nothing more", {}},
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        ScratchDir own;
+        std::string path = own.Path("archive.mix");
+        WriteBytesAt(
+            path, kDefaultTrackOffset,
+            Concat({ChunkStreamWriter().TrackHeader(8000, 0, 0).Chunk(good).Bytes(), damage.tail}));
+        if (p.archive_file != INVALID_HANDLE_VALUE)
+            CloseHandle(p.archive_file);
+        p.archive_file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        p.track_offset = static_cast<int>(kDefaultTrackOffset);
+        p.SeekStream(0, 1);
+
+        std::vector<char> pcm(kBlockBytes);
+        ASSERT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 40);
+        EXPECT_EQ(SamplesOf(pcm.data(), 40), ReferenceDecode(good));
+        EXPECT_TRUE(p.end_of_stream);
+        EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
+    }
+}
+
+TEST_F(DecoderTest, FailedReadsEndTheStream) {
+    BuiltTrack track = TrackOfChunks({64, 64}, 5);
+    OpenTrack(track.stream);
+    std::vector<char> pcm(kBlockBytes);
+
+    standin::FailNthCall(Fault::ReadFile, 1); // the first chunk header
+    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
+    EXPECT_TRUE(p.end_of_stream);
+
+    p.SeekStream(0, 1);
+    standin::FailNthCall(Fault::ReadFile, 4); // the second chunk's data
+    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 256);
+    EXPECT_TRUE(p.end_of_stream);
+}
+
+// Playback prepares seek checkpoints at track start; the decoder must give
+// the same samples whether or not a seek restores one.
+class SeekTest : public DecoderTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void OpenTrackForSeeking(const Bytes& stream, std::int32_t output_length) {
+        OpenTrack(stream);
+        if (GetParam()) {
+            stream_reader.checkpoints.Prepare(output_length);
+            p.SeekStream(0, 1);
+        }
+    }
+
+    void ExpectCheckpointsTaken() {
+        if (GetParam()) {
+            EXPECT_GT(stream_reader.checkpoints.count(), 1);
+        }
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Checkpoints, SeekTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "With" : "Without"; });
+
+TEST_P(SeekTest, ChunkCutShortByTheArchiveEndDecodesItsTailFromTheChunkBefore) {
+    // Full chunks, then one whose 512 bytes the archive cuts at 100; the
+    // number of full chunks in front moves the cut chunk across the places
+    // where a checkpoint may fall.
+    for (int full_chunks = 1; full_chunks <= 17; ++full_chunks) {
+        SCOPED_TRACE(full_chunks);
+        ChunkStreamWriter writer;
+        writer.TrackHeader(22050, 0, 0);
+        Bytes full;
+        for (int i = 0; i < full_chunks; ++i) {
+            Bytes chunk = PatternBytes(512, static_cast<std::uint32_t>(21 + i));
+            writer.Chunk(chunk);
+            full.insert(full.end(), chunk.begin(), chunk.end());
+        }
+        const Bytes present = PatternBytes(100, 99);
+        writer.ChunkWith(512, 0xDEAF, present);
+        const int cut_at = full_chunks * 2048;
+        OpenTrackForSeeking(writer.Bytes(), cut_at + 2048);
+
+        // The buffer still holds the chunk before behind the 100 bytes read.
+        const Bytes before(full.end() - 512, full.end());
+        Bytes as_decoded = Concat({full, present, Bytes(before.begin() + 100, before.end())});
+        Samples expected = ReferenceDecode(as_decoded);
+
+        Samples got = DecodeToEnd();
+        ASSERT_EQ(got, expected);
+        EXPECT_EQ(p.output_position, cut_at + 2048) << "the cut chunk counts its full size";
+        EXPECT_TRUE(p.end_of_stream);
+
+        // Seeking into the missing tail from elsewhere in the track (the
+        // buffer then holds other data) lands on the same samples.
+        for (int target : {cut_at + 4 * 300, cut_at + 4 * 100, cut_at + 2044, cut_at - 8}) {
+            SCOPED_TRACE(target);
+            p.SeekStream(0, 1);
+            Decode(kBlockBytes);
+            p.SeekStream(target, 1);
+            ASSERT_EQ(p.output_position, target);
+            Samples rest = DecodeToEnd();
+            EXPECT_EQ(rest, Samples(expected.begin() + target / 2, expected.end()));
+        }
+    }
+}
+
+TEST_F(DecoderTest, EndedStreamStaysEndedUntilARewind) {
+    BuiltTrack track = TrackOfChunks({300}, 8);
+    OpenTrack(track.stream);
+    Samples expected = ReferenceDecode(track.data);
+    ASSERT_EQ(DecodeToEnd(), expected);
+    ASSERT_TRUE(p.end_of_stream);
+
+    long reads = standin::CallCount(Fault::ReadFile);
+    std::vector<char> pcm(kBlockBytes, '\x55');
+    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
+    p.SeekStream(1200 + 4000, 0);
+    EXPECT_TRUE(p.end_of_stream);
+    EXPECT_EQ(p.output_position, 1200);
+    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
+    EXPECT_EQ(standin::CallCount(Fault::ReadFile), reads) << "nothing read after the end";
+    EXPECT_EQ(pcm, std::vector<char>(kBlockBytes, '\x55'));
+
+    p.SeekStream(0, 1);
+    EXPECT_FALSE(p.end_of_stream);
+    EXPECT_EQ(DecodeToEnd(), expected);
+
+    // A flag set from outside is honoured the same way.
+    p.SeekStream(0, 1);
+    p.end_of_stream = 1;
+    reads = standin::CallCount(Fault::ReadFile);
+    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
+    EXPECT_EQ(standin::CallCount(Fault::ReadFile), reads);
+}
+
+TEST_F(DecoderTest, CountsRoundUpToWholeDataBytes) {
+    BuiltTrack track = TrackOfChunks({40}, 9);
+    OpenTrack(track.stream);
+    Samples expected = ReferenceDecode(track.data);
+
+    std::vector<char> pcm(32, '\x55');
+    EXPECT_EQ(p.DecodeBlock(pcm.data(), 0), 0);
+    EXPECT_EQ(p.DecodeBlock(pcm.data(), -8), 0);
+    ASSERT_EQ(p.DecodeBlock(pcm.data(), 5), 8);
+    EXPECT_EQ(pcm[8], '\x55') << "nothing written past the rounded count";
+    Samples got = SamplesOf(pcm.data(), 8);
+    std::fill(pcm.begin(), pcm.end(), '\x55');
+    ASSERT_EQ(p.DecodeBlock(pcm.data(), 1), 4);
+    EXPECT_EQ(pcm[4], '\x55');
+    Samples more = SamplesOf(pcm.data(), 4);
+    got.insert(got.end(), more.begin(), more.end());
+    ASSERT_EQ(p.DecodeBlock(pcm.data(), 7), 8);
+    more = SamplesOf(pcm.data(), 8);
+    got.insert(got.end(), more.begin(), more.end());
+    EXPECT_EQ(got, Samples(expected.begin(), expected.begin() + 10));
+}
+
+TEST_F(DecoderTest, ForwardSeekInsideTheCurrentChunkReadsNothing) {
+    BuiltTrack track = TrackOfChunks({512, 512}, 13);
+    OpenTrack(track.stream);
+    Samples expected = ReferenceDecode(track.data);
+    ASSERT_EQ(Decode(4).size(), 2u); // brings the first chunk in
+
+    long reads = standin::CallCount(Fault::ReadFile);
+    p.SeekStream(1002, 0);
+    EXPECT_EQ(standin::CallCount(Fault::ReadFile), reads);
+    EXPECT_EQ(p.output_position, 1004) << "whole data bytes only";
+    p.SeekStream(2048, 0);
+    EXPECT_EQ(standin::CallCount(Fault::ReadFile), reads);
+    EXPECT_EQ(p.output_position, 2048);
+
+    Samples rest = DecodeToEnd();
+    EXPECT_EQ(rest, Samples(expected.begin() + 1024, expected.end()));
+}
+
+TEST_P(SeekTest, SeeksLandOnTheSamplesOfStraightDecoding) {
+    BuiltTrack track = TrackOfChunks(
+        {512, 300, 512, 7, 512, 512, 512, 512, 512, 512, 512, 512, 512, 512, 512, 512, 100}, 31);
+    const int total = 4 * static_cast<int>(track.data.size());
+    OpenTrackForSeeking(track.stream, total);
+    const Samples expected = ReferenceDecode(track.data);
+    // Played through once, as a listener would before seeking back.
+    ASSERT_EQ(DecodeToEnd(), expected);
+    ExpectCheckpointsTaken();
+    p.SeekStream(0, 1);
+
+    struct Seek {
+        int target;
+        int rewind;
+        int lands_at;
+    };
+    const Seek seeks[] = {
+        {6000, 1, 6000},                // from the start
+        {2000, 1, 2000},                // backwards
+        {2000 + 4608 + 9000, 0, 15608}, // onwards from after a block
+        {21217, 0, 21220},              // a target inside a data byte
+        {4 * 1326, 1, 4 * 1326},        // into the 7-byte chunk
+        {100, 1, 100},
+        {total - 4, 1, total - 4}, // the last data byte
+        {8000, 1, 8000},
+    };
+    for (const Seek& seek : seeks) {
+        SCOPED_TRACE(seek.target);
+        p.SeekStream(seek.target, seek.rewind);
+        ASSERT_EQ(p.output_position, seek.lands_at);
+        EXPECT_FALSE(p.end_of_stream);
+        Samples block = Decode(kBlockBytes);
+        std::size_t from = static_cast<std::size_t>(seek.lands_at / 2);
+        std::size_t n = std::min<std::size_t>(kBlockBytes / 2, expected.size() - from);
+        ASSERT_EQ(block.size(), n);
+        EXPECT_EQ(block, Samples(expected.begin() + from, expected.begin() + from + n));
+    }
+
+    // Past the end: the stream ends at its last sample.
+    p.SeekStream(total + 100, 0);
+    EXPECT_TRUE(p.end_of_stream);
+    EXPECT_EQ(p.output_position, total);
+    p.SeekStream(0, 1);
+    EXPECT_EQ(DecodeToEnd(), expected);
+}
+
+TEST_F(DecoderTest, TracksPastTwoAndFourGibibytesAreFound) {
+    BuiltTrack track = TrackOfChunks({512, 77}, 41);
+    Samples expected = ReferenceDecode(track.data);
+    // The largest offset an index can hold puts the first chunk past 4 GiB.
+    for (std::uint64_t offset : {0x90000000ull, 0xFFFFFFF8ull}) {
+        SCOPED_TRACE(offset);
+        ScratchDir own;
+        std::string path = own.Path("big.mix");
+        WriteBytesAt(path, offset, track.stream);
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+
+        TrackHeader header{};
+        EXPECT_TRUE(ReadTrackHeader(file, static_cast<std::uint32_t>(offset), &header));
+        EXPECT_EQ(Field(header.sample_rate), 22050);
+
+        if (p.archive_file != INVALID_HANDLE_VALUE)
+            CloseHandle(p.archive_file);
+        p.archive_file = file;
+        p.track_offset = static_cast<int>(static_cast<std::uint32_t>(offset));
+        p.SeekStream(0, 1);
+        EXPECT_EQ(DecodeToEnd(), expected);
+        p.SeekStream(1000, 1);
+        EXPECT_EQ(DecodeToEnd(), Samples(expected.begin() + 500, expected.end()));
+    }
+}
+
+TEST_F(DecoderTest, TrackHeaderNeedsItsMagicAndAUsableRate) {
+    struct HeaderCase {
+        const char* name;
+        Bytes bytes;
+        bool accepted;
+    };
+    const HeaderCase cases[] = {
+        {"rate 100", ChunkStreamWriter().TrackHeader(100, 1, 2).Bytes(), true},
+        {"rate 99", ChunkStreamWriter().TrackHeader(99, 1, 2).Bytes(), false},
+        {"rate 0", ChunkStreamWriter().TrackHeader(0, 1, 2).Bytes(), false},
+        {"magic reversed", ChunkStreamWriter().TrackHeader(22050, 1, 2, 0x63, 0x02).Bytes(), false},
+        {"magic off by one", ChunkStreamWriter().TrackHeader(22050, 1, 2, 0x02, 0x64).Bytes(),
+         false},
+        {"largest rate", ChunkStreamWriter().TrackHeader(65535, 1, 2).Bytes(), true},
+    };
+    Bytes file_bytes;
+    for (const HeaderCase& c : cases)
+        file_bytes.insert(file_bytes.end(), c.bytes.begin(), c.bytes.end());
+    // A good header cut one byte short by the end of the file.
+    Bytes good = ChunkStreamWriter().TrackHeader(44100, 1, 2).Bytes();
+    file_bytes.insert(file_bytes.end(), good.begin(), good.end() - 1);
+    std::string path = scratch.Path("headers.mix");
+    WriteBytes(path, file_bytes);
+    p.archive_file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(p.archive_file, INVALID_HANDLE_VALUE);
+
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        TrackHeader header{};
+        EXPECT_EQ(ReadTrackHeader(p.archive_file, static_cast<std::uint32_t>(12 * i), &header),
+                  cases[i].accepted);
+    }
+    TrackHeader header{};
+    EXPECT_FALSE(ReadTrackHeader(p.archive_file, 12 * std::size(cases), &header)) << "short";
+
+    Bytes full = ChunkStreamWriter().TrackHeader(44100, 0x01020304, 0x0A0B0C0D).Bytes();
+    WriteBytesAt(path, 0, full);
+    ASSERT_TRUE(ReadTrackHeader(p.archive_file, 0, &header));
+    EXPECT_EQ(Field(header.sample_rate), 44100);
+    EXPECT_EQ(Field(header.compressed_size), 0x01020304u);
+    EXPECT_EQ(Field(header.output_size), 0x0A0B0C0Du);
+
+    standin::FailNthCall(Fault::ReadFile, 1);
+    EXPECT_FALSE(ReadTrackHeader(p.archive_file, 0, &header));
+}
+
+} // namespace
