@@ -7,7 +7,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PRESETS := native native-asan native-tsan win32
 
-.PHONY: demo test setup build format-check bench fuzz clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: demo test test-fuzz setup build format-check bench fuzz clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 setup:
 	@bash scripts/setup.sh
@@ -24,7 +24,7 @@ test-win32: build-native
 
 build: $(addprefix build-,$(PRESETS))
 
-test: setup format-check test-native test-native-asan test-native-tsan test-win32
+test: setup format-check test-native test-native-asan test-native-tsan test-win32 test-fuzz
 	@echo "All tests passed."
 
 format-check:
@@ -40,6 +40,10 @@ bench: build-native
 
 fuzz: setup
 	@bash scripts/fuzz.sh long
+
+# About a minute of fuzzing per target, in the clang fuzz build.
+test-fuzz: setup
+	@bash scripts/fuzz.sh short
 
 clean:
 	rm -rf build demo

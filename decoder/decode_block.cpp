@@ -18,7 +18,8 @@ int PlayerState::DecodeBlock(char* buffer, int count) {
             end_of_stream = 1;
             break;
         }
-        int run = std::min<int>(stream_reader.chunk_remaining, (count + 3) / 4);
+        // Whole data bytes for the count rounded up; count + 3 could overflow.
+        int run = std::min<int>(stream_reader.chunk_remaining, (count - 1) / 4 + 1);
         const std::uint8_t* data =
             chunk_buffer + (stream_reader.chunk_header.data_size - stream_reader.chunk_remaining);
         char* out = buffer + written;

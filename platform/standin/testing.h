@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// C++ functions (they take and return C++ types), exported like the rest.
+#define STANDIN_TESTING_API __attribute__((visibility("default")))
+
 namespace standin {
 
 struct MessageBoxRecord {
@@ -17,25 +20,25 @@ struct MessageBoxRecord {
 };
 
 // Every box shown since the last ClearMessageBoxes, oldest first.
-STANDIN_API std::vector<MessageBoxRecord> MessageBoxes();
-STANDIN_API void ClearMessageBoxes();
+STANDIN_TESTING_API std::vector<MessageBoxRecord> MessageBoxes();
+STANDIN_TESTING_API void ClearMessageBoxes();
 
 // Handles (files, threads, windows, modules) not yet closed.
-STANDIN_API long OpenHandleCount();
+STANDIN_TESTING_API long OpenHandleCount();
 
 // Calls that fault injection can make fail.
 enum class Fault { ReadFile, GlobalAlloc, CreateFileA, CreateThread, Count };
 
 // Makes the n-th call of that kind from now on fail (1 = the next one);
 // 0 switches injection off for that kind.
-STANDIN_API void FailNthCall(Fault kind, long n);
+STANDIN_TESTING_API void FailNthCall(Fault kind, long n);
 // Calls of that kind made since the last ResetFaults.
-STANDIN_API long CallCount(Fault kind);
+STANDIN_TESTING_API long CallCount(Fault kind);
 // Switches every injection off and sets every count to zero.
-STANDIN_API void ResetFaults();
+STANDIN_TESTING_API void ResetFaults();
 
 // Whether the current call of that kind is to fail; counts it. For the
 // stand-in's own calls, and for host stand-ins that take part in injection.
-STANDIN_API bool ShouldFail(Fault kind);
+STANDIN_TESTING_API bool ShouldFail(Fault kind);
 
 } // namespace standin

@@ -1,0 +1,249 @@
+// Fuzzes the track stream: a track header and its chunks, decoded through
+// ReadTrackHeader, DecodeBlock and SeekStream from a real file. A model
+// decoder written here from the format's rules gives the PCM and the decoder
+// state expected at every position; a first pass decodes the whole stream
+// straight, then operations taken from the input's first bytes decode blocks
+// of odd sizes and seek forward and back, each checked against the model.
+//
+// Input: byte 0 gives the operation count (low 5 bits) and the bytes of
+// padding in front of the track header (high 3 bits, times 3); then 2 bytes
+// per operation; the rest is the track as stored in an archive.
+#include "core/player_state.h"
+#include "decoder/adpcm.h"
+#include "decoder/stream_reader.h"
+#include "decoder/track_stream.h"
+#include "fuzz/fuzz_scratch.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kStraightBlockBytes = kBlockFrames * 2; // one playback block of 16-bit mono
+constexpr std::uint8_t kCanary = 0xA5;
+// Block and absolute seek operations with a value from here on ask for
+// nearly 2^31 bytes.
+constexpr int kHugeCounts = 16128;
+
+struct Decoder {
+    std::int32_t step_index = 0;
+    std::int32_t sample = 0;
+    std::int32_t step = 0;
+    bool operator==(const Decoder&) const = default;
+};
+
+std::int32_t Clamp(std::int32_t value, std::int32_t low, std::int32_t high) {
+    return value < low ? low : value > high ? high : value;
+}
+
+std::int16_t ModelNibble(Decoder& state, unsigned code) {
+    std::int32_t delta = static_cast<std::int32_t>((code & 7) * 2 + 1) * state.step / 8;
+    if (code & 8)
+        delta = -delta;
+    state.sample = Clamp(state.sample + delta, -32768, 32767);
+    state.step_index += (code & 4) ? static_cast<std::int32_t>(code & 3) * 2 + 2 : -1;
+    state.step_index = Clamp(state.step_index, 0, kStepTableSize - 1);
+    state.step = kStepTable[state.step_index];
+    return static_cast<std::int16_t>(state.sample);
+}
+
+unsigned Le16(const std::uint8_t* bytes) {
+    return bytes[0] | (bytes[1] << 8);
+}
+
+std::uint32_t Le32(const std::uint8_t* bytes) {
+    return Le16(bytes) | static_cast<std::uint32_t>(Le16(bytes + 2)) << 16;
+}
+
+// The whole stream as playback would give it: the PCM, and the decoder state
+// after each data byte.
+struct Model {
+    std::vector<std::uint8_t> pcm;
+    std::vector<Decoder> after;
+    int Total() const { return static_cast<int>(pcm.size()); }
+    Decoder At(int position) const { return position == 0 ? Decoder{} : after[position / 4 - 1]; }
+};
+
+// `stream` is what follows the track header. The chunk buffer starts zeroed,
+// as the fuzzer leaves it; a chunk cut short decodes its tail from it.
+Model DecodeModel(const std::uint8_t* stream, std::size_t size) {
+    Model model;
+    std::uint8_t buffer[kChunkDataBytes] = {};
+    Decoder state;
+    std::size_t at = 0;
+    while (size - at >= static_cast<std::size_t>(kChunkHeaderBytes)) {
+        unsigned data_size = Le16(stream + at);
+        unsigned signature = Le16(stream + at + 4);
+        at += kChunkHeaderBytes;
+        if (signature != kChunkSignature || data_size == 0 || data_size > kChunkDataBytes)
+            break;
+        std::size_t available = std::min<std::size_t>(data_size, size - at);
+        if (available == 0)
+            break;
+        std::memcpy(buffer, stream + at, available);
+        at += available;
+        for (unsigned k = 0; k < data_size; ++k) {
+            for (unsigned code : {buffer[k] & 0x0Fu, static_cast<unsigned>(buffer[k] >> 4)}) {
+                auto sample = static_cast<std::uint16_t>(ModelNibble(state, code));
+                model.pcm.push_back(static_cast<std::uint8_t>(sample & 0xFF));
+                model.pcm.push_back(static_cast<std::uint8_t>(sample >> 8));
+            }
+            model.after.push_back(state);
+        }
+    }
+    return model;
+}
+
+PlayerState& Player() {
+    static PlayerState* player = [] {
+        auto* made = new PlayerState;
+        made->InitPlayer(nullptr, ScratchDirectory().c_str());
+        return made;
+    }();
+    return *player;
+}
+
+// What the player is expected to stand at, kept beside it.
+struct Expected {
+    const Model& model;
+    int position = 0;
+    bool ended = false;
+};
+
+void CheckState(PlayerState& player, const Expected& expected) {
+    const AdpcmState& adpcm = player.adpcm;
+    FUZZ_CHECK(adpcm.step_index >= 0 && adpcm.step_index < kStepTableSize);
+    FUZZ_CHECK(adpcm.sample >= -32768 && adpcm.sample <= 32767);
+    // Only the state a rewind leaves has a step outside the table.
+    FUZZ_CHECK(adpcm.step == kStepTable[adpcm.step_index] ||
+               (adpcm.step == 0 && adpcm.step_index == 0 && adpcm.sample == 0));
+    FUZZ_CHECK(player.output_position % kPcmBytesPerDataByte == 0);
+    FUZZ_CHECK(player.output_position == expected.position);
+    FUZZ_CHECK((player.end_of_stream != 0) == expected.ended);
+    Decoder actual{adpcm.step_index, adpcm.sample, adpcm.step};
+    FUZZ_CHECK(actual == expected.model.At(expected.position));
+}
+
+// One DecodeBlock into a buffer of exactly the rounded-up size (or, for
+// counts far beyond the stream, of what is left of it), with the caller's
+// step of adding its length to output_position.
+int Decode(PlayerState& player, Expected& expected, int count) {
+    const std::int64_t rounded = count > 0 ? (std::int64_t{count} + 3) / 4 * 4 : 0;
+    const int available = expected.model.Total() - expected.position;
+    const int room = static_cast<int>(std::min<std::int64_t>(rounded, available));
+    std::unique_ptr<char[]> buffer(new char[std::max(room, 1)]);
+    std::memset(buffer.get(), kCanary, std::max(room, 1));
+    const int written = player.DecodeBlock(buffer.get(), count);
+    player.output_position += written;
+
+    int want = 0;
+    if (!expected.ended && rounded > 0) {
+        want = room;
+        expected.ended = rounded > available;
+    }
+    FUZZ_CHECK(written == want);
+    FUZZ_CHECK(written % kPcmBytesPerDataByte == 0);
+    FUZZ_CHECK(written == 0 ||
+               std::memcmp(buffer.get(), expected.model.pcm.data() + expected.position, written) ==
+                   0);
+    for (int i = written; i < room; ++i)
+        FUZZ_CHECK(static_cast<std::uint8_t>(buffer[i]) == kCanary);
+    expected.position += written;
+    CheckState(player, expected);
+    return written;
+}
+
+void Seek(PlayerState& player, Expected& expected, int target, bool rewind) {
+    player.SeekStream(target, rewind ? 1 : 0);
+    if (rewind) {
+        expected.position = 0;
+        expected.ended = false;
+    }
+    if (!expected.ended && target > expected.position) {
+        const std::int64_t reached = (std::int64_t{target} + 3) / 4 * 4;
+        expected.ended = reached > expected.model.Total();
+        expected.position =
+            static_cast<int>(std::min<std::int64_t>(reached, expected.model.Total()));
+    }
+    CheckState(player, expected);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0)
+        return 0;
+    const int operations = std::min<int>(data[0] & 0x1F, static_cast<int>((size - 1) / 2));
+    const int padding = (data[0] >> 5) * 3;
+    const std::uint8_t* controls = data + 1;
+    const std::uint8_t* track = controls + 2 * operations;
+    const std::size_t track_size = size - 1 - 2 * operations;
+
+    std::vector<std::uint8_t> file(padding, 0xEE);
+    file.insert(file.end(), track, track + track_size);
+    const std::string path = WriteScratchFile("track.bin", file.data(), file.size());
+
+    PlayerState& player = Player();
+    HANDLE archive = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FUZZ_CHECK(archive != INVALID_HANDLE_VALUE);
+    player.archive_file = archive;
+    player.track_offset = padding;
+    // A chunk cut short decodes its tail from the buffer: start each input
+    // from the same buffer so that runs repeat exactly.
+    std::memset(player.chunk_buffer, 0, kChunkBufferBytes);
+
+    TrackHeader header{};
+    const bool accepted = ReadTrackHeader(archive, static_cast<std::uint32_t>(padding), &header);
+    const bool acceptable = track_size >= static_cast<std::size_t>(kTrackHeaderBytes) &&
+                            Le16(track + 10) == kTrackHeaderMagic &&
+                            Le16(track) >= static_cast<unsigned>(kLowestSampleRate);
+    FUZZ_CHECK(accepted == acceptable);
+    if (accepted)
+        FUZZ_CHECK(std::memcmp(&header, track, kTrackHeaderBytes) == 0);
+
+    // The decoder does not depend on the header: decode whatever follows it.
+    const std::size_t header_bytes = std::min<std::size_t>(track_size, kTrackHeaderBytes);
+    const Model model = DecodeModel(track + header_bytes, track_size - header_bytes);
+    Expected expected{model};
+
+    // As a track start does: seek checkpoints sized by the header's output
+    // size, which need not match the stream.
+    const std::uint32_t output_size = track_size >= static_cast<std::size_t>(kTrackHeaderBytes)
+                                          ? Le32(track + offsetof(TrackHeader, output_size))
+                                          : 0;
+    stream_reader.checkpoints.Prepare(static_cast<std::int32_t>(output_size));
+
+    Seek(player, expected, 0, true);
+    while (Decode(player, expected, kStraightBlockBytes) > 0) {
+    }
+    FUZZ_CHECK(expected.position == model.Total() && expected.ended);
+
+    for (int i = 0; i < operations; ++i) {
+        const std::uint8_t kind = controls[2 * i] & 3;
+        const int value = ((controls[2 * i] >> 2) << 8) | controls[2 * i + 1];
+        switch (kind) {
+        case 0: // a block of any size, odd, zero, negative and huge ones included
+            Decode(player, expected, value < kHugeCounts ? value - 8 : INT32_MAX - (value & 0xFF));
+            break;
+        case 1: // forward by a distance
+            Seek(player, expected, expected.position + value, false);
+            break;
+        case 2: // back, then on to a target (a checkpoint may serve it)
+            Seek(player, expected, value * 3 - 4, true);
+            break;
+        default: // to an absolute target, behind the current position or not
+            Seek(player, expected, value < kHugeCounts ? value * 3 : INT32_MAX - (value & 0xFF),
+                 false);
+            break;
+        }
+    }
+
+    CloseHandle(archive);
+    player.archive_file = INVALID_HANDLE_VALUE;
+    return 0;
+}
