@@ -165,31 +165,31 @@ TEST(MixWavFile, BadFilesAreRefusedWithTheReason) {
 
 // ---- Tones
 
-TEST(MixTone, SpecFieldsAndDefaults) {
-    ToneSpec plain = ParseToneSpec("tone:440:2");
+TEST(MixTone, FieldsAndDefaults) {
+    Tone plain = ParseTone("tone:440:2");
     EXPECT_EQ(plain.frequency, 440);
     EXPECT_EQ(plain.seconds, 2);
     EXPECT_EQ(plain.sample_rate, 22050);
     EXPECT_EQ(plain.title, "Tone 440 Hz");
 
-    ToneSpec full = ParseToneSpec("tone:261.5:0.25:8000:Middle C: at last");
+    Tone full = ParseTone("tone:261.5:0.25:8000:Middle C: at last");
     EXPECT_EQ(full.frequency, 261.5);
     EXPECT_EQ(full.sample_rate, 8000);
     EXPECT_EQ(full.title, "Middle C: at last");
-    EXPECT_EQ(ParseToneSpec("tone:100:1::Named").sample_rate, 22050);
+    EXPECT_EQ(ParseTone("tone:100:1::Named").sample_rate, 22050);
 
     for (const char* bad :
          {"tone:", "tone:440", "tone:abc:1", "tone:440:1x", "tone:0:1", "tone:-5:1", "tone:12000:1",
           "tone:440:0", "tone:440:3601", "tone:440:1:99", "tone:440:1:65536", "tone:440:1:22050.5",
           "tone:inf:1", "tone:440:nan"}) {
         SCOPED_TRACE(bad);
-        EXPECT_THROW(ParseToneSpec(bad), MixError);
+        EXPECT_THROW(ParseTone(bad), MixError);
     }
-    EXPECT_FALSE(IsToneSpec("tones.wav"));
+    EXPECT_FALSE(IsToneArgument("tones.wav"));
 }
 
 TEST(MixTone, SineOfHalfScaleAtTheRequestedPitch) {
-    std::vector<std::int16_t> samples = MakeTone(ParseToneSpec("tone:1000:0.5:8000"));
+    std::vector<std::int16_t> samples = MakeTone(ParseTone("tone:1000:0.5:8000"));
     ASSERT_EQ(samples.size(), 4000u);
     // 1000 Hz at 8000 Hz: eight samples a period, peaks at 2 and 6.
     EXPECT_EQ(samples[0], 0);

@@ -58,7 +58,7 @@ protected:
 };
 
 TEST_F(RoundTrip, ToneComesBackWithin30DbOfTheInput) {
-    ToneSpec tone = ParseToneSpec("tone:440:1.5");
+    Tone tone = ParseTone("tone:440:1.5");
     std::vector<std::int16_t> input = MakeTone(tone);
     BuiltArchive built = Build({TrackSource{tone.title, tone.sample_rate, input}});
 

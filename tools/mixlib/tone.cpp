@@ -23,14 +23,14 @@ bool ParseNumber(const std::string& field, double* value) {
 
 } // namespace
 
-bool IsToneSpec(const std::string& text) {
+bool IsToneArgument(const std::string& text) {
     return text.rfind("tone:", 0) == 0;
 }
 
-ToneSpec ParseToneSpec(const std::string& text) {
+Tone ParseTone(const std::string& text) {
     const std::string usage =
         "bad tone '" + text + "' (expected tone:FREQ_HZ:SECONDS[:RATE][:TITLE])";
-    if (!IsToneSpec(text))
+    if (!IsToneArgument(text))
         throw MixError(usage);
     std::string fields[4];
     int count = 0;
@@ -43,7 +43,7 @@ ToneSpec ParseToneSpec(const std::string& text) {
             break;
         start = colon + 1;
     }
-    ToneSpec tone;
+    Tone tone;
     if (count < 2 || !ParseNumber(fields[0], &tone.frequency) ||
         !ParseNumber(fields[1], &tone.seconds))
         throw MixError(usage);
@@ -71,7 +71,7 @@ ToneSpec ParseToneSpec(const std::string& text) {
     return tone;
 }
 
-std::vector<std::int16_t> MakeTone(const ToneSpec& tone) {
+std::vector<std::int16_t> MakeTone(const Tone& tone) {
     auto count = static_cast<std::size_t>(std::llround(tone.seconds * tone.sample_rate));
     if (count == 0)
         count = 1;

@@ -6,8 +6,8 @@
 #include "tools/mixlib/wav_file.h"
 
 TrackSource LoadTrackSource(const std::string& argument) {
-    if (IsToneSpec(argument)) {
-        ToneSpec tone = ParseToneSpec(argument);
+    if (IsToneArgument(argument)) {
+        Tone tone = ParseTone(argument);
         return TrackSource{tone.title, tone.sample_rate, MakeTone(tone)};
     }
     WavAudio audio = ReadWav(argument);

@@ -11,6 +11,6 @@ struct TrackSource {
     std::vector<std::int16_t> samples; // mono
 };
 
-// A tone spec (tone:...) or the path of a 16-bit PCM WAV file, whose title is
+// A tone (tone:...) or the path of a 16-bit PCM WAV file, whose title is
 // its file name without folder and extension. Throws MixError.
 TrackSource LoadTrackSource(const std::string& argument);
