@@ -2,6 +2,9 @@
 #include "core/player_state.h"
 #include "decoder/stream_reader.h"
 
+#include <algorithm>
+#include <cstring>
+
 StreamReader stream_reader;
 
 void PrepareStreamLock() {
@@ -9,6 +12,41 @@ void PrepareStreamLock() {
         InitializeCriticalSection(&stream_reader.lock);
         stream_reader.lock_ready = true;
     }
+}
+
+void PositionReader(HANDLE file, std::uint64_t position) {
+    StreamReader& reader = stream_reader;
+    reader.ahead_begin = reader.ahead_end = 0;
+    reader.archive_position = position;
+    SetArchivePosition(file, position);
+}
+
+DWORD ReadArchive(HANDLE file, void* buffer, DWORD bytes) {
+    StreamReader& reader = stream_reader;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    DWORD got = 0;
+    while (got < bytes) {
+        if (reader.ahead_begin == reader.ahead_end) {
+            DWORD filled = 0;
+            if (!ReadFile(file, reader.read_ahead, kReadAheadBytes, &filled, nullptr)) {
+                // A read error loses the whole request: the chunk it cuts
+                // ends the stream rather than decoding half-read data.
+                reader.ahead_begin = reader.ahead_end = 0;
+                reader.archive_position += got;
+                return 0;
+            }
+            reader.ahead_begin = 0;
+            reader.ahead_end = static_cast<int>(filled);
+            if (filled == 0)
+                break;
+        }
+        DWORD take = std::min<DWORD>(bytes - got, reader.ahead_end - reader.ahead_begin);
+        std::memcpy(out + got, reader.read_ahead + reader.ahead_begin, take);
+        reader.ahead_begin += static_cast<int>(take);
+        got += take;
+    }
+    reader.archive_position += got;
+    return got;
 }
 
 // Reads the chunk that starts `position` PCM bytes into the track, first
@@ -21,18 +59,16 @@ bool PlayerState::RefillChunk(int position, const AdpcmState& state) {
     reader.checkpoints.Note(static_cast<std::uint32_t>(track_offset.load()), position,
                             reader.archive_position, state);
     ChunkHeader& header = reader.chunk_header;
-    DWORD got = 0;
-    if (!chunk_buffer || !ReadFile(archive_file, &header, kChunkHeaderBytes, &got, nullptr))
+    if (!chunk_buffer)
         return false;
-    reader.archive_position += got;
+    DWORD got = ReadArchive(archive_file, &header, kChunkHeaderBytes);
     if (got != kChunkHeaderBytes || header.signature != kChunkSignature || header.data_size == 0 ||
         header.data_size > kChunkBufferBytes)
         return false;
     // A chunk cut short by the end of the archive still counts its full
     // size; its missing tail decodes from what the buffer held before.
-    if (!ReadFile(archive_file, chunk_buffer, header.data_size, &got, nullptr) || got == 0)
+    if (ReadArchive(archive_file, chunk_buffer, header.data_size) == 0)
         return false;
-    reader.archive_position += got;
     reader.chunk_remaining = header.data_size;
     return true;
 }

@@ -31,7 +31,7 @@ public:
               const AdpcmState& state) {
         if (track_offset == track_ && position >= next_ && count_ < capacity_) {
             entries_[count_++] = SeekCheckpoint{archive_position, position, state};
-            next_ = position + spacing_;
+            next_ = static_cast<std::int64_t>(position) + spacing_;
         }
     }
 
@@ -55,6 +55,6 @@ private:
     int capacity_ = 0;
     int count_ = 0;
     std::int32_t spacing_ = kChunkPcmBytes;
-    std::int32_t next_ = 0;
+    std::int64_t next_ = 0;            // position of the next entry; may pass the int range
     std::uint32_t track_ = 0xFFFFFFFF; // no track yet
 };

@@ -18,8 +18,7 @@ void PlayerState::RewindTo(int target) {
     adpcm = start.adpcm;
     reader.chunk_header = ChunkHeader{};
     reader.chunk_remaining = 0;
-    reader.archive_position = start.archive_position;
-    SetArchivePosition(archive_file, start.archive_position);
+    PositionReader(archive_file, start.archive_position);
     output_position = start.output_position;
     end_of_stream = 0;
 }

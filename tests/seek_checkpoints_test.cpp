@@ -160,7 +160,7 @@ TEST(SeekCheckpointTable, StaysWithinItsCapForAbsurdLengths) {
     for (std::int64_t position = 0; position < 0x7FFFFFFF; position += 2048, ++noted)
         table.Note(4096, static_cast<std::int32_t>(position), 0, state);
     EXPECT_LE(table.count(), table.capacity());
-    EXPECT_GT(table.count(), SeekCheckpoints::kMaxEntries / 2);
+    EXPECT_GE(table.count(), SeekCheckpoints::kMaxEntries / 2);
     // A table for another track serves nothing.
     EXPECT_EQ(table.Before(8192, 100000), nullptr);
     EXPECT_NE(table.Before(4096, 100000), nullptr);
