@@ -4,6 +4,7 @@
 
 #include "platform/standin/windows.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,5 +41,13 @@ STANDIN_TESTING_API void ResetFaults();
 // Whether the current call of that kind is to fail; counts it. For the
 // stand-in's own calls, and for host stand-ins that take part in injection.
 STANDIN_TESTING_API bool ShouldFail(Fault kind);
+
+// Runs `script` on the next modal dialog to open, on that dialog's thread,
+// once WM_INITDIALOG has been handled and the dialog's queue first runs
+// empty (when Windows would show it). The script reads and drives the dialog
+// with ordinary calls. A dialog that ends before then drops the script.
+STANDIN_TESTING_API void SetDialogScript(std::function<void(HWND dialog)> script);
+// Whether EndDialog has been called for a modal dialog that is still running.
+STANDIN_TESTING_API bool DialogEnded(HWND dialog);
 
 } // namespace standin

@@ -170,3 +170,4 @@ STANDIN_API HMODULE GetModuleHandleA(LPCSTR name);
 
 // Windows, message queues and dialogs.
 #include "platform/standin/user_windows.h"
+#include "platform/standin/user_dialogs.h"
