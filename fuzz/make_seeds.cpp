@@ -116,7 +116,7 @@ struct Track {
 };
 
 Track EncodedTone(double frequency, double seconds, std::uint16_t rate) {
-    ToneSpec tone;
+    Tone tone;
     tone.frequency = frequency;
     tone.seconds = seconds;
     tone.sample_rate = rate;
