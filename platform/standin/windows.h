@@ -137,6 +137,17 @@ STANDIN_API DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR*
 STANDIN_API HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
 STANDIN_API HGLOBAL GlobalFree(HGLOBAL memory);
 
+// Time
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    long long QuadPart;
+};
+STANDIN_API BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+STANDIN_API BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+
 // Threads and locks
 STANDIN_API HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack_size,
                                 LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
@@ -170,4 +181,6 @@ STANDIN_API HMODULE GetModuleHandleA(LPCSTR name);
 
 // Windows, message queues and dialogs.
 #include "platform/standin/user_windows.h"
+// Hooks on a thread's windows.
+#include "platform/standin/user_hooks.h"
 #include "platform/standin/user_dialogs.h"

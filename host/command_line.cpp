@@ -1,0 +1,114 @@
+#include "host/command_line.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+bool ParseInt(const std::string& text, int* value) {
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < INT_MIN || parsed > INT_MAX)
+        return false;
+    *value = static_cast<int>(parsed);
+    return true;
+}
+
+// "A<separator>B" as two integers.
+bool ParsePair(const std::string& text, char separator, int* first, int* second) {
+    std::size_t at = text.find(separator);
+    return at != std::string::npos && ParseInt(text.substr(0, at), first) &&
+           ParseInt(text.substr(at + 1), second);
+}
+
+} // namespace
+
+bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* error) {
+    PlayerOptions& options = parsed->options;
+    bool speed_given = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word == "--help" || word == "-h") {
+            parsed->help = true;
+            return true;
+        }
+        if (word.size() < 2 || word[0] != '-') {
+            parsed->archives.push_back(word);
+            continue;
+        }
+        if (word == "--fast") {
+            if (speed_given) {
+                *error = "--fast and --speed exclude each other";
+                return false;
+            }
+            speed_given = true;
+            options.device.speed = kFastSpeed;
+            options.exact_actions = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            *error = word + " needs a value";
+            return false;
+        }
+        std::string value = argv[++i];
+        int a = 0;
+        int b = 0;
+        if (word == "--plugin") {
+            options.plugin_path = value;
+        } else if (word == "--speed") {
+            char* end = nullptr;
+            double speed = std::strtod(value.c_str(), &end);
+            if (speed_given || *end != '\0' || !(speed > 0) || speed > kFastSpeed) {
+                *error = "--speed takes one number above 0, at most 1000, without --fast";
+                return false;
+            }
+            speed_given = true;
+            options.device.speed = speed;
+        } else if (word == "--wav") {
+            options.wav_path = value;
+        } else if (word == "--events") {
+            options.events_path = value;
+        } else if (word == "--seek") {
+            if (!ParsePair(value, '@', &a, &b) || a < 0 || b < 0) {
+                *error = "--seek takes MS@AT, e.g. 61500@2000";
+                return false;
+            }
+            options.actions.push_back({ScheduledAction::Kind::Seek, b, a});
+        } else if (word == "--pause") {
+            if (!ParsePair(value, ':', &a, &b) || a < 0 || b < 0) {
+                *error = "--pause takes AT:FOR, e.g. 1000:300";
+                return false;
+            }
+            options.actions.push_back({ScheduledAction::Kind::Pause, a, b});
+        } else if (word == "--dsp") {
+            if (!ParseDspMode(value, &options.dsp)) {
+                *error = "--dsp takes double, half or zero";
+                return false;
+            }
+        } else if (word == "--until") {
+            if (!ParseInt(value, &a) || a < 0) {
+                *error = "--until takes a number of ms";
+                return false;
+            }
+            options.until_ms = a;
+        } else if (word == "--fail-open") {
+            if (!ParseInt(value, &a) || a < 1) {
+                *error = "--fail-open takes the number of the opening to fail, from 1";
+                return false;
+            }
+            options.device.fail_open = a;
+        } else {
+            *error = "unknown option " + word;
+            return false;
+        }
+    }
+    if (parsed->archives.empty()) {
+        *error = "no archive given";
+        return false;
+    }
+    return true;
+}

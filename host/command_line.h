@@ -1,0 +1,36 @@
+// kestrel-play's command line.
+#pragma once
+
+#include "host/player.h"
+
+#include <string>
+#include <vector>
+
+constexpr double kFastSpeed = 1000.0; // seconds of audio per second: the plug-in's pace decides
+
+constexpr char kUsage[] =
+    "usage: kestrel-play [--plugin PATH] [--fast | --speed N] [--wav OUT.wav]\n"
+    "                    [--events OUT.jsonl] [--seek MS@AT]... [--pause AT:FOR]...\n"
+    "                    [--dsp double|half|zero] [--until MS] [--fail-open N] ARCHIVE...\n"
+    "Plays each ARCHIVE through the plug-in (default: the one beside this program)\n"
+    "on a headless output device with a two-second buffer drained in real time.\n"
+    "  --fast          drain as fast as the plug-in keeps up; actions at exact times\n"
+    "  --speed N       drain at N times real time\n"
+    "  --wav OUT       write every byte heard (format of the first audio heard)\n"
+    "  --events OUT    log every call, message and message box as JSON lines\n"
+    "  --seek MS@AT    ask for a seek to MS once the output time reaches AT\n"
+    "  --pause AT:FOR  pause once the output time reaches AT, for FOR real ms\n"
+    "  --dsp MODE      a DSP stage that doubles, halves or drops every block\n"
+    "  --until MS      stop once MS of audio has been heard in all\n"
+    "  --fail-open N   the N-th opening of the output fails\n"
+    "Actions run in the order given. Exit status: 0 played, 1 a play failed,\n"
+    "2 bad arguments or no plug-in, 3 the plug-in broke the output's contract.\n";
+
+struct CommandLine {
+    PlayerOptions options;
+    std::vector<std::string> archives;
+    bool help = false;
+};
+
+// Parses argv; on an error returns false with the reason in `error`.
+bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* error);

@@ -1,0 +1,40 @@
+// kestrel-play: a headless stand-in for the media player. It loads the
+// plug-in, plays archives through it on a modelled output device, and can
+// record what was heard and everything that happened.
+#include "host/command_line.h"
+#include "host/player.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// The plug-in beside this program, as the media player keeps its plug-ins
+// in its own folder.
+std::string PluginBesideProgram() {
+    char path[MAX_PATH] = {};
+    DWORD size = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string program(path, size < MAX_PATH ? size : 0);
+    std::size_t slash = program.find_last_of('\\');
+    std::string folder = slash == std::string::npos ? "" : program.substr(0, slash + 1);
+    return folder + KESTREL_PLUGIN_FILE;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CommandLine command;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, &command, &error)) {
+        std::fprintf(stderr, "kestrel-play: %s\n%s", error.c_str(), kUsage);
+        return kExitSetUpFailed;
+    }
+    if (command.help) {
+        std::fputs(kUsage, stdout);
+        return kExitPlayed;
+    }
+    if (command.options.plugin_path.empty())
+        command.options.plugin_path = PluginBesideProgram();
+    Player player(command.options);
+    return player.Run(command.archives);
+}

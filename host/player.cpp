@@ -1,0 +1,284 @@
+#include "host/player.h"
+
+#include "host/host_clock.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr DWORD kLoopWaitMs = 10;
+constexpr int kTitleChars = 2048;
+constexpr int kPathChars = MAX_PATH;
+constexpr char kExport[] = "winampGetInModule2";
+
+using GetModule = PluginRecord*(__cdecl*)();
+
+} // namespace
+
+Player::Player(PlayerOptions options) : options_(std::move(options)) {}
+
+Player::~Player() {
+    Unload();
+}
+
+int Player::Run(const std::vector<std::string>& archives) {
+    if (!options_.events_path.empty() && !log_.Open(options_.events_path)) {
+        std::fprintf(stderr, "kestrel-play: cannot write %s\n", options_.events_path.c_str());
+        return kExitSetUpFailed;
+    }
+    if (!options_.wav_path.empty() && !wav_.Open(options_.wav_path)) {
+        std::fprintf(stderr, "kestrel-play: cannot write %s\n", options_.wav_path.c_str());
+        return kExitSetUpFailed;
+    }
+    if (!Load())
+        return kExitSetUpFailed;
+    for (const std::string& archive : archives) {
+        if (until_reached_)
+            break;
+        PlayArchive(archive);
+    }
+    window_->PumpMessages();
+    int violations = device_->Violations();
+    log_.Event("finished")
+        .Int("failed_plays", failed_plays_)
+        .Int("violations", violations)
+        .Int("heard", device_->TotalHeardBytes())
+        .Num("heard_ms", device_->TotalHeardMs());
+    Unload();
+    wav_.Close();
+    if (violations > 0)
+        return kExitContractBroken;
+    return failed_plays_ > 0 ? kExitPlayFailed : kExitPlayed;
+}
+
+bool Player::Load() {
+    module_ = LoadLibraryA(options_.plugin_path.c_str());
+    if (!module_) {
+        std::fprintf(stderr, "kestrel-play: cannot load %s\n", options_.plugin_path.c_str());
+        return false;
+    }
+    auto get_module =
+        reinterpret_cast<GetModule>(reinterpret_cast<void (*)()>(GetProcAddress(module_, kExport)));
+    record_ = get_module ? get_module() : nullptr;
+    if (!record_) {
+        std::fprintf(stderr, "kestrel-play: %s has no %s\n", options_.plugin_path.c_str(), kExport);
+        FreeLibrary(module_);
+        module_ = nullptr;
+        return false;
+    }
+    log_.Event("loaded")
+        .Str("plugin", options_.plugin_path.c_str())
+        .Int("version", static_cast<std::int64_t>(record_->version))
+        .Str("description", record_->description);
+
+    window_ = std::make_unique<PlayerWindow>(this);
+    boxes_ = std::make_unique<MessageBoxWatch>(&log_);
+    device_ = std::make_unique<OutputDevice>(
+        options_.device, &log_,
+        [this](const char* bytes, int count, int rate, int channels, int bits) {
+            wav_.Append(bytes, count, rate, channels, bits);
+        });
+    services_ = std::make_unique<HostServices>(options_.dsp, &log_);
+
+    // As the media player does: its window and the library first, then init,
+    // then the services before anything plays.
+    record_->main_window = window_->Handle();
+    record_->instance = module_;
+    log_.Event("init");
+    record_->init();
+    services_->Install(record_);
+    record_->output = device_->Install();
+    if (options_.until_ms >= 0)
+        device_->SetHeardLimit(options_.until_ms);
+    record_->set_volume(options_.volume);
+    record_->set_pan(options_.pan);
+    return true;
+}
+
+void Player::Unload() {
+    if (!module_)
+        return;
+    if (playing_)
+        Stop("quit");
+    log_.Event("quit");
+    record_->quit();
+    FreeLibrary(module_);
+    module_ = nullptr;
+    record_ = nullptr;
+    status_.Finish();
+}
+
+void Player::LogFileInfo(const char* path) {
+    char title[kTitleChars] = {};
+    int length = 0;
+    record_->get_file_info(path, title, &length);
+    log_.Event("file_info").Str("path", path ? path : "").Str("title", title).Int("length", length);
+}
+
+void Player::PlayArchive(const std::string& archive) {
+    char full[kPathChars] = {};
+    DWORD size = GetFullPathNameA(archive.c_str(), kPathChars, full, nullptr);
+    path_ = size > 0 && size < kPathChars ? full : archive;
+    LogFileInfo(path_.c_str());
+    // Whatever the last stream posted after it was stopped is stale now.
+    window_->PumpMessages();
+    stream_over_ = false;
+    next_action_ = 0;
+    unpause_pending_ = false;
+    seek_pending_ = false;
+    // Before play: the clock starts with the playback thread.
+    ArmHorizon();
+    if (!Play("start"))
+        return;
+    while (!stream_over_) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kLoopWaitMs, QS_ALLINPUT);
+        // The limit and the actions before the messages: what is due at the
+        // very end of a track comes before the restart request that follows.
+        if (playing_ && options_.until_ms >= 0 && device_->HeardLimitReached()) {
+            until_reached_ = true;
+            Stop("until");
+            stream_over_ = true;
+            break;
+        }
+        CheckActions();
+        window_->PumpMessages();
+        if (playing_)
+            status_.Update(record_);
+    }
+    device_->ClearHorizon();
+    status_.Finish();
+}
+
+bool Player::Play(const char* reason) {
+    // Nothing plays at this point, so "heard" marks exactly where the new
+    // track's audio begins.
+    log_.Event("play_call")
+        .Str("path", path_.c_str())
+        .Str("reason", reason)
+        .Int("heard", device_->TotalHeardBytes());
+    std::int64_t start = ClockTicks();
+    int result = record_->play(path_.c_str());
+    double took = MsSince(start);
+    log_.Event("play")
+        .Str("path", path_.c_str())
+        .Str("reason", reason)
+        .Int("result", result)
+        .Num("ms", took)
+        .Int("is_paused", record_->is_paused())
+        .Bool("output_paused", device_->IsPaused())
+        .Bool("output_open", device_->IsOpen())
+        .Int("length", result == 0 ? record_->get_length() : 0)
+        .Int("heard", device_->TotalHeardBytes());
+    if (result != 0) {
+        ++failed_plays_;
+        playing_ = false;
+        stream_over_ = true;
+        return false;
+    }
+    playing_ = true;
+    LogFileInfo(nullptr);
+    return true;
+}
+
+void Player::Stop(const char* reason) {
+    std::int64_t start = ClockTicks();
+    record_->stop();
+    double took = MsSince(start);
+    playing_ = false;
+    log_.Event("stop")
+        .Str("reason", reason)
+        .Num("ms", took)
+        .Bool("output_open", device_->IsOpen())
+        .Int("heard", device_->TotalHeardBytes());
+}
+
+void Player::ArmHorizon() {
+    // While a seek is pending the clock stays where it was asked for.
+    if (!options_.exact_actions || seek_pending_)
+        return;
+    if (!unpause_pending_ && next_action_ < options_.actions.size())
+        device_->SetHorizon(options_.actions[next_action_].at_ms);
+    else
+        device_->ClearHorizon();
+}
+
+void Player::CheckActions() {
+    if (!playing_)
+        return;
+    if (unpause_pending_) {
+        if (ClockTicks() < unpause_at_)
+            return;
+        log_.Event("unpause")
+            .Int("time", device_->HeardTimeMs())
+            .Int("plugin_time", record_->get_output_time());
+        record_->unpause();
+        log_.Event("unpaused").Int("is_paused", record_->is_paused());
+        unpause_pending_ = false;
+        ArmHorizon();
+        return;
+    }
+    if (seek_pending_) {
+        // The next action's time is measured after the seek, not before it.
+        if (device_->Flushes() == flushes_before_seek_)
+            return;
+        seek_pending_ = false;
+        ArmHorizon();
+        return;
+    }
+    if (next_action_ >= options_.actions.size())
+        return;
+    const ScheduledAction& action = options_.actions[next_action_];
+    bool due = device_->HeardTimeMs() >= action.at_ms ||
+               (options_.exact_actions && device_->HorizonReached());
+    if (!due)
+        return;
+    ++next_action_;
+    if (action.kind == ScheduledAction::Kind::Seek) {
+        log_.Event("seek")
+            .Int("ms", action.value)
+            .Int("time", device_->HeardTimeMs())
+            .Int("plugin_time", record_->get_output_time())
+            .Int("heard", device_->TotalHeardBytes());
+        seek_pending_ = true;
+        flushes_before_seek_ = device_->Flushes();
+        record_->set_output_time(action.value);
+    } else {
+        record_->pause();
+        log_.Event("pause")
+            .Int("time", device_->HeardTimeMs())
+            .Int("plugin_time", record_->get_output_time())
+            .Int("is_paused", record_->is_paused())
+            .Int("heard", device_->TotalHeardBytes());
+        unpause_pending_ = true;
+        unpause_at_ = ClockTicks() + action.value * ClockTicksPerSecond() / 1000;
+    }
+    ArmHorizon();
+}
+
+void Player::OnRestartRequest() {
+    log_.Event("restart_request")
+        .Bool("playing", playing_)
+        .Bool("ignored", stream_over_)
+        .Int("heard", device_->TotalHeardBytes());
+    // One posted before the host stopped the stream for good is stale.
+    if (stream_over_)
+        return;
+    // A track change the plug-in has lined up: stop, then play the same
+    // entry, which goes on with the next track.
+    if (playing_)
+        Stop("restart");
+    Play("restart");
+}
+
+void Player::OnEndOfStream() {
+    log_.Event("end_of_stream")
+        .Bool("playing", playing_)
+        .Bool("ignored", stream_over_)
+        .Int("plugin_time", playing_ ? record_->get_output_time() : 0)
+        .Int("heard", device_->TotalHeardBytes());
+    if (stream_over_)
+        return;
+    if (playing_)
+        Stop("end_of_stream");
+    stream_over_ = true;
+}

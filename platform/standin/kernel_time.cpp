@@ -1,0 +1,19 @@
+// The high-resolution clock: a monotonic count in nanoseconds.
+#include "platform/standin/windows.h"
+
+#include <chrono>
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+    if (!count)
+        return FALSE;
+    using namespace std::chrono;
+    count->QuadPart = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+    return TRUE;
+}
+
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+    if (!frequency)
+        return FALSE;
+    frequency->QuadPart = 1000000000LL;
+    return TRUE;
+}
