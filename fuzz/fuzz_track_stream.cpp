@@ -5,8 +5,10 @@
 // straight, then operations taken from the input's first bytes decode blocks
 // of odd sizes and seek forward and back, each checked against the model.
 //
-// Input: byte 0 gives the operation count (low 5 bits) and the bytes of
-// padding in front of the track header (high 3 bits, times 3); then 2 bytes
+// Input: byte 0 gives the operation count (low 5 bits), whether the track
+// header has padding in front of it (bit 5) and how often the chunk stream
+// repeats in the file (bits 6-7: 1, 8, 64 or 512 times, at most 128 KiB), so
+// that small inputs reach past the decoder's read-ahead window; then 2 bytes
 // per operation; the rest is the track as stored in an archive.
 #include "core/player_state.h"
 #include "decoder/adpcm.h"
@@ -28,6 +30,8 @@ constexpr std::uint8_t kCanary = 0xA5;
 // Block and absolute seek operations with a value from here on ask for
 // nearly 2^31 bytes.
 constexpr int kHugeCounts = 16128;
+constexpr int kPaddingBytes = 13;
+constexpr std::size_t kLargestFile = 128 * 1024;
 
 struct Decoder {
     std::int32_t step_index = 0;
@@ -178,13 +182,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     const int operations = std::min<int>(data[0] & 0x1F, static_cast<int>((size - 1) / 2));
-    const int padding = (data[0] >> 5) * 3;
+    const int padding = (data[0] & 0x20) ? kPaddingBytes : 0;
     const std::uint8_t* controls = data + 1;
     const std::uint8_t* track = controls + 2 * operations;
     const std::size_t track_size = size - 1 - 2 * operations;
+    const std::size_t header_bytes = std::min<std::size_t>(track_size, kTrackHeaderBytes);
 
     std::vector<std::uint8_t> file(padding, 0xEE);
-    file.insert(file.end(), track, track + track_size);
+    file.insert(file.end(), track, track + header_bytes);
+    const std::size_t stream_bytes = track_size - header_bytes;
+    const std::size_t repeats = std::max<std::size_t>(
+        1, std::min<std::size_t>(std::size_t{1} << (3 * (data[0] >> 6)),
+                                 kLargestFile / std::max<std::size_t>(stream_bytes, 1)));
+    for (std::size_t i = 0; i < repeats; ++i)
+        file.insert(file.end(), track + header_bytes, track + track_size);
     const std::string path = WriteScratchFile("track.bin", file.data(), file.size());
 
     PlayerState& player = Player();
@@ -207,8 +218,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(std::memcmp(&header, track, kTrackHeaderBytes) == 0);
 
     // The decoder does not depend on the header: decode whatever follows it.
-    const std::size_t header_bytes = std::min<std::size_t>(track_size, kTrackHeaderBytes);
-    const Model model = DecodeModel(track + header_bytes, track_size - header_bytes);
+    const std::size_t stream_start = padding + header_bytes;
+    const Model model = DecodeModel(file.data() + stream_start, file.size() - stream_start);
     Expected expected{model};
 
     // As a track start does: seek checkpoints sized by the header's output
@@ -234,10 +245,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Seek(player, expected, expected.position + value, false);
             break;
         case 2: // back, then on to a target (a checkpoint may serve it)
-            Seek(player, expected, value * 3 - 4, true);
+            Seek(player, expected, value * 11 - 4, true);
             break;
         default: // to an absolute target, behind the current position or not
-            Seek(player, expected, value < kHugeCounts ? value * 3 : INT32_MAX - (value & 0xFF),
+            Seek(player, expected, value < kHugeCounts ? value * 11 : INT32_MAX - (value & 0xFF),
                  false);
             break;
         }

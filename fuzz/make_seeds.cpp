@@ -160,10 +160,14 @@ struct Operation {
     int value; // 0..16383; from 16128 on, blocks and absolute seeks are huge
 };
 
-// The fuzzer's input: operation count and padding, the operations, the track.
-Bytes StreamInput(int padding_steps, const std::vector<Operation>& operations, const Bytes& track) {
+constexpr int kPadded = 0x20;             // 13 bytes in front of the track header
+constexpr int kRepeatedEightTimes = 0x40; // the chunk stream, in the file
+constexpr int kRepeated64Times = 0x80;
+
+// The fuzzer's input: operation count and layout, the operations, the track.
+Bytes StreamInput(int layout, const std::vector<Operation>& operations, const Bytes& track) {
     Bytes bytes;
-    bytes.push_back(static_cast<std::uint8_t>(operations.size() | (padding_steps << 5)));
+    bytes.push_back(static_cast<std::uint8_t>(operations.size() | layout));
     for (const Operation& operation : operations) {
         bytes.push_back(static_cast<std::uint8_t>(operation.kind | ((operation.value >> 8) << 2)));
         bytes.push_back(static_cast<std::uint8_t>(operation.value & 0xFF));
@@ -188,19 +192,24 @@ void StreamSeeds() {
     // As the encoder wrote it: one chunk.
     Bytes whole = Join(short_tone.header, Chunks(short_tone.codes, {short_tone.codes.size()}));
     Write(target, "one_chunk", StreamInput(0, {}, whole));
-    Write(target, "one_chunk_padded", StreamInput(5, mixed, whole));
+    Write(target, "one_chunk_padded", StreamInput(kPadded, mixed, whole));
 
     Bytes three = Join(short_tone.header, Chunks(short_tone.codes, {40, 1, 70}));
     Write(target, "three_short_chunks", StreamInput(0, mixed, three));
 
     // Long enough for three seek checkpoints (every 8192 PCM bytes), then
     // the same with its last chunk cut short.
-    Bytes longer =
-        Join(long_tone.header, Chunks(long_tone.codes, std::vector<std::size_t>(9, 512)));
-    Write(target, "nine_full_chunks", StreamInput(2, mixed, longer));
-    Bytes cut(longer.begin(), longer.end() - 300);
     const std::vector<Operation> late = {{2, 6000}, {0, 5000}, {2, 2800}, {3, 4000}, {0, 9000},
                                          {2, 4},    {1, 9000}, {0, 4000}, {2, 5900}, {3, 6100}};
+    Bytes longer =
+        Join(long_tone.header, Chunks(long_tone.codes, std::vector<std::size_t>(9, 512)));
+    Write(target, "nine_full_chunks", StreamInput(kPadded, mixed, longer));
+    // Past the decoder's 32 KiB read-ahead window.
+    Write(target, "nine_chunks_eight_times", StreamInput(kRepeatedEightTimes, late, longer));
+    Write(target, "three_chunks_64_times",
+          StreamInput(kPadded | kRepeated64Times, late,
+                      Join(short_tone.header, Chunks(short_tone.codes, {40, 1, 70, 511}))));
+    Bytes cut(longer.begin(), longer.end() - 300);
     Write(target, "last_chunk_cut_short", StreamInput(0, late, cut));
 
     // Blocks and seeks of nearly 2^31 bytes, from the start and at the end.
