@@ -2,6 +2,7 @@
 
 #include "host/host_clock.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -241,6 +242,12 @@ void Player::CheckActions() {
             .Int("heard", device_->TotalHeardBytes());
         seek_pending_ = true;
         flushes_before_seek_ = device_->Flushes();
+        if (options_.exact_actions) {
+            // Held where it stands until the plug-in flushes, and then where
+            // the flush restarts it (the whole second before the target).
+            int restart = action.value - action.value % 1000;
+            device_->SetHorizon(std::min(device_->HeardTimeMs(), restart));
+        }
         record_->set_output_time(action.value);
     } else {
         record_->pause();

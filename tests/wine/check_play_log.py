@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""Checks what kestrel-play logged and heard against mixtool's extraction.
+
+    check_play_log.py SCENARIO FOLDER
+
+FOLDER holds SCENARIO.jsonl and SCENARIO.wav from kestrel-play, and the
+extractions the scenario compares with (x<N>.wav: track N). Prints one line
+per failed check and exits 1 if any failed."""
+import json
+import struct
+import sys
+
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+
+
+def pcm(path):
+    """The data chunk of a 16-bit PCM WAV file."""
+    data = open(path, "rb").read()
+    at = 12
+    while at + 8 <= len(data):
+        tag, size = data[at:at + 4], struct.unpack("<I", data[at + 4:at + 8])[0]
+        if tag == b"data":
+            return data[at + 8:at + 8 + size]
+        at += 8 + size + (size & 1)
+    raise SystemExit("no data chunk in " + path)
+
+
+def named(events, name):
+    return [e for e in events if e["ev"] == name]
+
+
+def plain(folder, events, heard):
+    starts = [e["heard"] for e in named(events, "play_call")] + [len(heard)]
+    check(len(starts) == 4, "three plays expected, got %d" % (len(starts) - 1))
+    for track in range(min(3, len(starts) - 1)):
+        expected = pcm("%s/x%d.wav" % (folder, track))
+        check(heard[starts[track]:starts[track + 1]] == expected,
+              "track %d heard differs from its extraction" % track)
+    handled = [e for e in named(events, "restart_request") if not e["ignored"]]
+    check(len(handled) == 2, "two restart requests handled, got %d" % len(handled))
+    check([e["rate"] for e in named(events, "out.open")] == [22050, 11025, 22050],
+          "the output opened once per rate")
+    check(all(e["output_open"] for e in named(events, "stop")),
+          "track changes kept the output open")
+
+
+def seek(folder, events, heard):
+    flushes = named(events, "out.flush")
+    check(len(flushes) >= 1 and flushes[0]["ms"] == 61000, "the seek flushed at 61000 ms")
+    track = pcm(folder + "/x0.wav")
+    if flushes:
+        at = flushes[0]["heard"]
+        check(heard[:at] == track[:at], "before the seek: the track from its start")
+        start = 61 * 22050 * 2
+        check(heard[at:] == track[start:], "after the seek: the track from byte 61 x rate x 2")
+    check(len(named(events, "end_of_stream")) == 1, "exactly one end-of-stream notice")
+    stops = named(events, "stop")
+    check(len(stops) == 1 and stops[0]["ms"] < 100, "stop returned within 100 ms")
+
+
+def failed(folder, events, heard):
+    results = [e["result"] for e in named(events, "play")]
+    check(results == [1, 1, 1, 0], "play results %s, expected [1, 1, 1, 0]" % results)
+    boxes = [(e["caption"], e["text"]) for e in named(events, "message_box")]
+    invalid = ("Error", "Not a valid Kestrel MIX file!")
+    check(len(boxes) == 3, "three message boxes, got %s" % boxes)
+    if len(boxes) == 3:
+        check(boxes[0] == invalid, "unknown size: %s" % (boxes[0],))
+        check(boxes[1][0] == "Missing file" and boxes[1][1].endswith("\\Orchid.MIX"),
+              "missing index: %s" % (boxes[1],))
+        check(boxes[2] == invalid, "after the missing index: %s" % (boxes[2],))
+    infos = named(events, "file_info")
+    check(infos[0]["length"] == -1000 and infos[0]["title"] == "missing.mix",
+          "file info of a missing path: %s" % infos[0])
+    check(heard == pcm(folder + "/x0.wav"), "the good archive played after the failures")
+
+
+def main():
+    scenario, folder = sys.argv[1], sys.argv[2]
+    events = [json.loads(line) for line in open("%s/%s.jsonl" % (folder, scenario))]
+    heard = pcm("%s/%s.wav" % (folder, scenario))
+    {"plain": plain, "seek": seek, "failed": failed}[scenario](folder, events, heard)
+    check(named(events, "finished")[0]["violations"] == 0, "the output's contract held")
+    plays = named(events, "play_call")
+    writes = named(events, "out.write")
+    if plays and writes:
+        print("%s: first write %.1f ms after play" % (scenario, writes[0]["t"] - plays[0]["t"]))
+    for failure in failures:
+        print("FAIL (%s): %s" % (scenario, failure))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

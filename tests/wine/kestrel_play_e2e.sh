@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Plays archives built by the native mixtool through kestrel-play and the
+# plug-in, and checks what was heard and logged (check_play_log.py).
+#   kestrel_play_e2e.sh wine|native KESTREL_PLAY PLUGIN NATIVE_MIXTOOL
+# Under Wine the programs are the Windows build; "native" runs the same
+# checks on the Linux build.
+set -u
+
+runner=$1
+play=$(realpath -m "$2")
+plugin=$(realpath -m "$3")
+mixtool=$(realpath -m "$4")
+here=$(cd "$(dirname "$0")" && pwd)
+fail() { echo "FAIL: $*"; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
+
+[ -f "$play" ] || fail "no kestrel-play at $play"
+[ -f "$plugin" ] || fail "no plug-in at $plugin"
+[ -x "$mixtool" ] || fail "no native mixtool at $mixtool (build the native preset, or set KESTREL_NATIVE_BUILD_DIR)"
+command -v python3 >/dev/null || fail "python3 is needed for the checks"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || fail "cannot enter $work"
+# The media player's folder: the player, the plug-in beside it, the indexes.
+cp "$play" "$plugin" . || fail "cannot copy the programs"
+exe=./$(basename "$play")
+
+run() {
+    if [ "$runner" = wine ]; then
+        # A window of its own is all it makes; a display keeps user32 happy.
+        WINEDEBUG=-all timeout 300 ${xvfb:-} wine "$exe" "$@"
+    else
+        timeout 300 "$exe" "$@"
+    fi
+}
+
+if [ "$runner" = wine ]; then
+    command -v wine >/dev/null || skip "wine is not installed"
+    command -v xvfb-run >/dev/null && xvfb="xvfb-run -a"
+    probe=$(run --help 2>&1)
+    if ! grep -q "usage:" <<<"$probe"; then
+        if grep -qi "exec format error\|cannot execute binary" <<<"$probe"; then
+            skip "wine cannot run 32-bit programs here: $(head -n 1 <<<"$probe")"
+        fi
+        fail "kestrel-play.exe --help under Wine printed no usage: $probe"
+    fi
+fi
+
+extract() { # ARCHIVE TRACK OUT
+    "$mixtool" extract --index-dir . "$1" --track "$2" -o "$3" >/dev/null || fail "extract $1 $2"
+}
+status=0
+
+# Three tracks, the middle one at another rate; the plug-in wraps round to
+# the first after the last, so the run stops once all three are heard.
+mkdir plain && "$mixtool" build --index-dir . -o three.mix tone:437:3:22050:One \
+    tone:523:2:11025:Two tone:611:4:22050:Three >/dev/null || fail "build three.mix"
+for t in 0 1 2; do extract three.mix $t plain/x$t.wav; done
+run --fast --until 9000 --events plain/plain.jsonl --wav plain/plain.wav three.mix >/dev/null ||
+    fail "plain run exited $?"
+python3 "$here/check_play_log.py" plain plain || status=1
+
+# One long track: a seek forward, then the stream's end.
+mkdir seek && "$mixtool" build --known Pewter --index-dir . -o long.mix \
+    tone:397:70:22050:Long >/dev/null || fail "build long.mix"
+extract long.mix 0 seek/x0.wav
+run --fast --seek 61500@2000 --events seek/seek.jsonl --wav seek/seek.wav long.mix >/dev/null ||
+    fail "seek run exited $?"
+python3 "$here/check_play_log.py" seek seek || status=1
+
+# Failures: missing, unknown size, known size without its index; then a
+# good archive still plays.
+mkdir failed && echo "not an archive" >odd.mix && truncate -s 270673111 noindex.mix
+cp seek/x0.wav failed/x0.wav
+run --fast --events failed/failed.jsonl --wav failed/failed.wav missing.mix odd.mix noindex.mix \
+    long.mix >/dev/null 2>&1
+code=$?
+[ $code = 1 ] || { echo "FAIL: the run with failed plays exited $code, expected 1"; status=1; }
+python3 "$here/check_play_log.py" failed failed || status=1
+
+[ $status = 0 ] && echo "kestrel-play ($runner): all checks passed"
+exit $status
