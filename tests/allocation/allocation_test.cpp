@@ -1,0 +1,356 @@
+// No heap allocation while playing. This program replaces malloc and its
+// relatives (operator new reaches them too) with counting wrappers around the
+// C library's own, and counts every allocation made on a thread other than
+// the test's: during playback the only other thread is the plug-in's playback
+// thread. It then plays a minute of audio, accelerated, through the plug-in's
+// record with a fake output that never allocates, with seeks both ways and a
+// track change through the host's restart request, and expects the count to
+// stay at zero from the first play on.
+#include "core/plugin_record.h"
+#include "tools/mixlib/archive_builder.h"
+#include "tools/mixlib/tone.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <malloc.h>
+#include <pthread.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+// ---- The counting allocator --------------------------------------------------
+
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* memory, std::size_t size);
+void* __libc_memalign(std::size_t alignment, std::size_t size);
+void __libc_free(void* memory);
+}
+
+namespace {
+
+constexpr int kCallersKept = 16;
+
+std::atomic<bool> counting{false};
+pthread_t counted_main_thread;
+std::atomic<long> off_main_allocations{0};
+// Where the first few counted allocations were made from.
+std::atomic<void*> callers[kCallersKept];
+
+void Note(void* caller) {
+    if (!counting.load(std::memory_order_acquire) ||
+        pthread_equal(pthread_self(), counted_main_thread))
+        return;
+    long n = off_main_allocations.fetch_add(1);
+    if (n < kCallersKept)
+        callers[n].store(caller);
+}
+
+} // namespace
+
+#define KESTREL_INTERPOSE extern "C" __attribute__((visibility("default")))
+
+KESTREL_INTERPOSE void* malloc(std::size_t size) {
+    Note(__builtin_return_address(0));
+    return __libc_malloc(size);
+}
+KESTREL_INTERPOSE void* calloc(std::size_t count, std::size_t size) {
+    Note(__builtin_return_address(0));
+    return __libc_calloc(count, size);
+}
+KESTREL_INTERPOSE void* realloc(void* memory, std::size_t size) {
+    Note(__builtin_return_address(0));
+    return __libc_realloc(memory, size);
+}
+KESTREL_INTERPOSE void* memalign(std::size_t alignment, std::size_t size) {
+    Note(__builtin_return_address(0));
+    return __libc_memalign(alignment, size);
+}
+KESTREL_INTERPOSE void* aligned_alloc(std::size_t alignment, std::size_t size) {
+    Note(__builtin_return_address(0));
+    return __libc_memalign(alignment, size);
+}
+KESTREL_INTERPOSE int posix_memalign(void** out, std::size_t alignment, std::size_t size) {
+    Note(__builtin_return_address(0));
+    void* memory = __libc_memalign(alignment, size);
+    if (!memory)
+        return ENOMEM;
+    *out = memory;
+    return 0;
+}
+KESTREL_INTERPOSE void free(void* memory) {
+    __libc_free(memory);
+}
+
+namespace {
+
+void StartCounting() {
+    counted_main_thread = pthread_self();
+    off_main_allocations = 0;
+    for (auto& caller : callers)
+        caller = nullptr;
+    counting.store(true, std::memory_order_release);
+}
+
+long StopCounting() {
+    counting.store(false, std::memory_order_release);
+    return off_main_allocations.load();
+}
+
+std::string CallersText(long count) {
+    std::string text;
+    for (long i = 0; i < count && i < kCallersKept; ++i) {
+        void* caller = callers[i].load();
+        Dl_info info{};
+        char line[512];
+        if (caller && dladdr(caller, &info) && info.dli_sname)
+            std::snprintf(line, sizeof line, "  %p %s+%td (%s)\n", caller, info.dli_sname,
+                          static_cast<char*>(caller) - static_cast<char*>(info.dli_saddr),
+                          info.dli_fname);
+        else // a symbol this program keeps to itself: its offset, for addr2line
+            std::snprintf(line, sizeof line, "  %s+%#tx\n", info.dli_fname ? info.dli_fname : "?",
+                          static_cast<char*>(caller) - static_cast<char*>(info.dli_fbase));
+        text += line;
+    }
+    return text;
+}
+
+// ---- The host: a fake output on a simulated clock ------------------------------
+
+constexpr int kRate = 22050;
+constexpr int kBytesPerSecond = kRate * 2;
+constexpr int kBufferBytes = 2 * kBytesPerSecond; // two seconds, like a sound card's
+constexpr int kMsPerCanWrite = 40;                // the simulated clock's step per call
+constexpr int kFullEvery = 64;                    // every so many calls, the device is full
+constexpr int kMsPerIsPlaying = 250;
+constexpr int kTrackSeconds = 40;
+
+// Everything the output knows, in atomics: the playback thread calls
+// can_write, write, is_playing and flush; the test's thread reads positions.
+struct SimulatedOutput {
+    std::atomic<long long> written{0}; // bytes since the last flush
+    std::atomic<long long> played{0};  // bytes since the last flush
+    std::atomic<int> base_ms{0};       // stream time of the last flush
+    std::atomic<long long> total_written{0};
+    std::atomic<long> can_write_calls{0};
+    std::atomic<long> writes{0};
+    std::atomic<long> flushes{0};
+
+    void Advance(int ms) {
+        long long target = played + static_cast<long long>(ms) * kBytesPerSecond / 1000;
+        played = std::min(target, written.load());
+    }
+    int WrittenMs() { return base_ms + static_cast<int>(written * 1000 / kBytesPerSecond); }
+    int PlayedMs() { return base_ms + static_cast<int>(played * 1000 / kBytesPerSecond); }
+};
+
+SimulatedOutput sim;
+
+int __cdecl OutOpen(int, int, int, int, int) {
+    return 2000;
+}
+void __cdecl OutClose() {}
+void __cdecl OutWrite(char*, int bytes) {
+    sim.written += bytes;
+    sim.total_written += bytes;
+    ++sim.writes;
+}
+int __cdecl OutCanWrite() {
+    if (++sim.can_write_calls % kFullEvery == 0)
+        return 0; // the loop's sleep on a full output runs too
+    sim.Advance(kMsPerCanWrite);
+    return kBufferBytes - static_cast<int>(sim.written - sim.played);
+}
+int __cdecl OutIsPlaying() {
+    sim.Advance(kMsPerIsPlaying);
+    return sim.played < sim.written ? 1 : 0;
+}
+void __cdecl OutPause(int) {}
+void __cdecl OutSetVolume(int) {}
+void __cdecl OutSetPan(int) {}
+void __cdecl OutFlush(int ms) {
+    sim.written = 0;
+    sim.played = 0;
+    sim.base_ms = ms;
+    ++sim.flushes;
+}
+int __cdecl OutGetOutputTime() {
+    return sim.PlayedMs();
+}
+int __cdecl OutGetWrittenTime() {
+    return sim.WrittenMs();
+}
+void __cdecl AnalysisInit(int, int) {}
+void __cdecl AnalysisDeinit() {}
+void __cdecl AddPcm(void*, int, int, int) {}
+void __cdecl VisSetFormat(int, int) {}
+int __cdecl DspIsActive() {
+    return 0;
+}
+void __cdecl StreamInfo(int, int, int, int) {}
+
+OutputServices output_services{{},          OutOpen,      OutClose,         OutWrite,
+                               OutCanWrite, OutIsPlaying, OutPause,         OutSetVolume,
+                               OutSetPan,   OutFlush,     OutGetOutputTime, OutGetWrittenTime};
+
+std::atomic<int> restart_requests{0};
+std::atomic<int> end_notices{0};
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM first, LPARAM second) {
+    if (message == kRestartRequest && second == kRestartRequestCode) {
+        ++restart_requests;
+        return 0;
+    }
+    if (message == kEndOfStreamNotice) {
+        ++end_notices;
+        return 0;
+    }
+    return DefWindowProcA(window, message, first, second);
+}
+
+// ---- The archive ------------------------------------------------------------
+
+// Two 40-second tones in a sparse archive; the index goes beside this program,
+// which, with the plug-in linked in, is where the plug-in looks for it.
+class TwoTrackArchive {
+public:
+    TwoTrackArchive() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kestrel-alloc-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot make a temporary folder");
+        dir_ = pattern;
+        path_ = dir_ + "/two.mix";
+        std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
+        std::vector<TrackSource> sources;
+        for (double frequency : {440.0, 660.0}) {
+            Tone tone;
+            tone.frequency = frequency;
+            tone.seconds = kTrackSeconds;
+            tone.sample_rate = kRate;
+            sources.push_back(TrackSource{"Tone", kRate, MakeTone(tone)});
+        }
+        index_path_ = BuildArchive(path_, *FindKnownArchive(25046328),
+                                   program.substr(0, program.rfind('/') + 1), sources)
+                          .index_path;
+    }
+    ~TwoTrackArchive() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+        std::filesystem::remove(index_path_, ignored);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string dir_;
+    std::string path_;
+    std::string index_path_;
+};
+
+// ---- The test -----------------------------------------------------------------
+
+TEST(AllocationTest, CountingSeesAnAllocationOnAnotherThread) {
+    static void* volatile kept = nullptr;
+    StartCounting();
+    std::thread([] { kept = std::malloc(24); }).join();
+    long counted = StopCounting();
+    std::free(kept);
+    EXPECT_EQ(counted, 1);
+}
+
+TEST(AllocationTest, NoAllocationOnThePlaybackThreadWhilePlaying) {
+    TwoTrackArchive archive;
+
+    WNDCLASSA window_class{};
+    window_class.lpfnWndProc = MainWindowProc;
+    window_class.lpszClassName = "KestrelAllocationHost";
+    RegisterClassA(&window_class);
+    HWND main_window = CreateWindowExA(0, "KestrelAllocationHost", "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_NE(main_window, nullptr);
+    MSG message{};
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) // makes this thread's queue
+        DispatchMessageA(&message);
+
+    plugin_record.main_window = main_window;
+    plugin_record.instance = nullptr;
+    plugin_record.init();
+    plugin_record.analysis_init = AnalysisInit;
+    plugin_record.analysis_deinit = AnalysisDeinit;
+    plugin_record.analysis_add_pcm = AddPcm;
+    plugin_record.vis_add_pcm = AddPcm;
+    plugin_record.vis_set_format = VisSetFormat;
+    plugin_record.dsp_is_active = DspIsActive;
+    plugin_record.set_stream_info = StreamInfo;
+    plugin_record.output = &output_services;
+
+    // Seeks, by the written time of the track that plays: forward, then back.
+    struct Seek {
+        int track_change; // made in the track after this many changes
+        int when_ms;      // once this much of the track is written
+        int to_ms;
+        bool done;
+    };
+    std::vector<Seek> seeks = {{0, 8000, 25000, false},
+                               {0, 30000, 12000, false},
+                               {1, 5000, 20000, false},
+                               {1, 25000, 2000, false}};
+    constexpr long long kMinuteBytes = 60LL * kBytesPerSecond;
+
+    StartCounting();
+    ASSERT_EQ(plugin_record.play(archive.Path().c_str()), 0);
+    int changes = 0;
+    bool playing = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (std::chrono::steady_clock::now() < deadline) {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        if (restart_requests > changes) {
+            // The host answers the restart request with stop, then play.
+            ++changes;
+            plugin_record.stop();
+            ASSERT_EQ(plugin_record.play(archive.Path().c_str()), 0);
+        }
+        if (end_notices > 0) {
+            plugin_record.stop();
+            playing = false;
+            break;
+        }
+        for (Seek& seek : seeks)
+            if (!seek.done && seek.track_change == changes && sim.WrittenMs() >= seek.when_ms) {
+                plugin_record.set_output_time(seek.to_ms);
+                seek.done = true;
+            }
+        bool all_seeks =
+            std::all_of(seeks.begin(), seeks.end(), [](const Seek& s) { return s.done; });
+        if (all_seeks && changes >= 1 && sim.total_written >= kMinuteBytes)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (playing)
+        plugin_record.stop();
+    long counted = StopCounting();
+    plugin_record.quit();
+    DestroyWindow(main_window);
+    UnregisterClassA("KestrelAllocationHost", nullptr);
+
+    // The run did what it was meant to: a minute of audio, all four seeks
+    // (each one flushes), a track change and the full-output sleeps.
+    EXPECT_GE(sim.total_written.load(), kMinuteBytes);
+    EXPECT_GE(changes, 1);
+    EXPECT_GE(sim.flushes.load(), 4 + changes);
+    EXPECT_GE(sim.can_write_calls.load(), 2 * kFullEvery);
+    for (const Seek& seek : seeks)
+        EXPECT_TRUE(seek.done) << "seek to " << seek.to_ms << " ms not made";
+    EXPECT_EQ(counted, 0) << "allocations on the playback thread, first made from:\n"
+                          << CallersText(counted);
+}
+
+} // namespace
