@@ -35,6 +35,13 @@ void __cdecl Init() {
 }
 
 void __cdecl Quit() {
+    // The Sound Info dialog leaves an archive it loaded while nothing played
+    // open; no stop will come to close it once the host quits.
+    if (player.thread == NO_THREAD || player.thread == nullptr) {
+        if (player.archive_file != INVALID_HANDLE_VALUE && player.archive_file != nullptr)
+            CloseHandle(player.archive_file);
+        player.archive_file = INVALID_HANDLE_VALUE;
+    }
     player.FreePlayer();
 }
 
@@ -87,6 +94,8 @@ int __cdecl GetOutputTime() {
 
 void __cdecl SetOutputTime(int ms) {
     player.seek_request_ms = ms;
+    if (player.wake_event)
+        SetEvent(player.wake_event);
 }
 
 void __cdecl SetVolume(int volume) {

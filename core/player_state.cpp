@@ -16,6 +16,9 @@ void PlayerState::InitPlayer(PluginRecord* record, const char* directory) {
     chunk_buffer = static_cast<std::uint8_t*>(GlobalAlloc(GMEM_FIXED, kChunkBufferBytes));
     pcm_buffer = static_cast<char*>(GlobalAlloc(GMEM_FIXED, kPcmBufferBytes));
     PrepareStreamLock();
+    // Without the event the playback thread falls back to plain sleeps.
+    if (!wake_event)
+        wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     player_instance = this;
 }
 
@@ -33,6 +36,10 @@ void PlayerState::FreePlayer() {
         chunk_buffer = nullptr;
     }
     stream_reader.checkpoints.Release();
+    if (wake_event) {
+        CloseHandle(wake_event);
+        wake_event = nullptr;
+    }
 }
 
 void DirectoryOfPath(const char* path, char* directory) {

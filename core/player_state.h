@@ -87,6 +87,9 @@ public:
     // The rate the output device was last opened at, so that a track change
     // that keeps the output open can tell when it must reopen it.
     int output_sample_rate = 0;
+    // Cuts the playback thread's wait for room in the output short when a
+    // stop or a seek request comes in.
+    HANDLE wake_event = nullptr;
 
 private:
     bool RefillChunk(int position, const AdpcmState& state);

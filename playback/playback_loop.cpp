@@ -10,8 +10,23 @@
 
 namespace {
 
-constexpr DWORD kFullSleepMs = 20; // the output has no room
-constexpr DWORD kIdleSleepMs = 10; // draining, or waiting for the host's restart
+constexpr DWORD kFullSleepMs = 20;    // the shortest wait for room in the output
+constexpr DWORD kFullWaitMaxMs = 100; // the longest
+constexpr DWORD kIdleSleepMs = 10;    // draining, or waiting for the host's restart
+
+// How long to wait for the output to make room for `need` bytes when it has
+// `room`: the time it takes to play the missing bytes, plus a quarter of its
+// latency (at most the longest wait) so that it is refilled a few blocks at a
+// time rather than one block per wake-up. Waking 50 times a second costs more
+// than all the decoding; a stop or a seek request ends the wait at once.
+DWORD RoomWaitMs(int need, int room, int rate, int frame, int latency) {
+    if (rate < 100 || frame <= 0)
+        return kFullSleepMs;
+    std::int64_t missing = std::max(need - room, 0);
+    std::int64_t wait = missing * 1000 / (static_cast<std::int64_t>(rate) * frame) +
+                        std::clamp(latency / 4, 0, static_cast<int>(kFullWaitMaxMs));
+    return static_cast<DWORD>(std::clamp<std::int64_t>(wait, kFullSleepMs, kFullWaitMaxMs));
+}
 
 // Bytes of PCM before a whole number of seconds, kept within the int range.
 int SeekTarget(int seconds, int rate, int frame) {
@@ -63,8 +78,13 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
         }
 
         int need = module->dsp_is_active() ? 2 * block : block;
-        if (output.can_write() < need) {
-            Sleep(kFullSleepMs);
+        int room = output.can_write();
+        if (room < need) {
+            DWORD wait = RoomWaitMs(need, room, sample_rate, frame, max_latency_ms);
+            if (wake_event)
+                WaitForSingleObject(wake_event, wait);
+            else
+                Sleep(kFullSleepMs);
             continue;
         }
         int got = 0;

@@ -11,10 +11,12 @@ void PlayerState::StopThread() {
     if (thread == NO_THREAD || thread == nullptr)
         return;
     stop_requested = 1;
+    if (wake_event)
+        SetEvent(wake_event);
     // Every wait of the playback loop gives way to the stop flag within one
-    // pass (a sleep of at most 20 ms, a block, or a seek), so this wait is
-    // short and needs no limit, nor a forced end that could leave the
-    // stream lock held.
+    // pass (a wait the event cuts short, a sleep of 10 ms, a block, or a
+    // seek), so this wait is short and needs no limit, nor a forced end that
+    // could leave the stream lock held.
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     thread = NO_THREAD;

@@ -9,6 +9,12 @@ namespace standin {
 
 struct KernelObject {
     virtual ~KernelObject() = default;
+    // WaitForSingleObject on this object; objects that cannot be waited for
+    // fail.
+    virtual DWORD Wait(DWORD) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
 };
 
 // Registers a new object and returns its handle.

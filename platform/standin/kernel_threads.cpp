@@ -24,6 +24,18 @@ struct ThreadState {
 
 struct ThreadObject : standin::KernelObject {
     explicit ThreadObject(std::shared_ptr<ThreadState> s) : state(std::move(s)) {}
+
+    // A thread's handle is signalled once the thread has ended.
+    DWORD Wait(DWORD milliseconds) override {
+        std::unique_lock<std::mutex> hold(state->lock);
+        auto ended = [&] { return state->finished; };
+        if (milliseconds == INFINITE)
+            state->ended.wait(hold, ended);
+        else if (!state->ended.wait_for(hold, std::chrono::milliseconds(milliseconds), ended))
+            return WAIT_TIMEOUT;
+        return WAIT_OBJECT_0;
+    }
+
     std::shared_ptr<ThreadState> state;
 };
 
@@ -32,7 +44,8 @@ thread_local DWORD this_thread_id = 0;
 
 void* RunThread(void* raw) {
     // The thread keeps its own share of the state until it has signalled.
-    std::unique_ptr<std::shared_ptr<ThreadState>> owned(static_cast<std::shared_ptr<ThreadState>*>(raw));
+    std::unique_ptr<std::shared_ptr<ThreadState>> owned(
+        static_cast<std::shared_ptr<ThreadState>*>(raw));
     std::shared_ptr<ThreadState> state = *owned;
     this_thread_id = state->id;
     DWORD code = state->start(state->parameter);
@@ -70,20 +83,12 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
 }
 
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-    auto* thread = standin::HandleAs<ThreadObject>(object);
-    if (!thread) {
+    standin::KernelObject* target = standin::LookUpHandle(object);
+    if (!target) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    ThreadState& state = *thread->state;
-    std::unique_lock<std::mutex> hold(state.lock);
-    if (milliseconds == INFINITE) {
-        state.ended.wait(hold, [&] { return state.finished; });
-        return WAIT_OBJECT_0;
-    }
-    bool ended = state.ended.wait_for(hold, std::chrono::milliseconds(milliseconds),
-                                      [&] { return state.finished; });
-    return ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    return target->Wait(milliseconds);
 }
 
 BOOL GetExitCodeThread(HANDLE object, LPDWORD exit_code) {

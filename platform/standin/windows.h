@@ -161,6 +161,9 @@ STANDIN_API void EnterCriticalSection(LPCRITICAL_SECTION section);
 STANDIN_API void LeaveCriticalSection(LPCRITICAL_SECTION section);
 STANDIN_API void DeleteCriticalSection(LPCRITICAL_SECTION section);
 
+// Events
+#include "platform/standin/kernel_events.h"
+
 // Modules
 STANDIN_API DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 
