@@ -73,13 +73,10 @@ int PlayerState::StartTrack() {
     DWORD id = 0;
     HANDLE created = CreateThread(nullptr, 0, PlaybackThread, &stop_requested, 0, &id);
     if (!created) {
-        // The archive and the output stay open only for a track change still
-        // under way; otherwise nothing is left behind.
-        if (switching_track) {
-            switching_track = 0;
-            return 1;
-        }
-        return fail(true);
+        // A failed play leaves the archive closed either way; an output that
+        // a track change kept open stays open, as on every failure of a
+        // track change.
+        return fail(!switching_track);
     }
     thread = created;
     thread_id = id;

@@ -27,6 +27,9 @@ STANDIN_TESTING_API void ClearMessageBoxes();
 // Handles (files, threads, windows, modules) not yet closed.
 STANDIN_TESTING_API long OpenHandleCount();
 
+// Blocks from GlobalAlloc not yet given back with GlobalFree.
+STANDIN_TESTING_API long LiveGlobalBlocks();
+
 // Calls that fault injection can make fail.
 enum class Fault { ReadFile, GlobalAlloc, CreateFileA, CreateThread, Count };
 
