@@ -5,7 +5,7 @@
 
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
-PRESETS := native native-asan native-tsan win32
+PRESETS := native native-asan native-tsan win32 win64
 
 .PHONY: demo test test-fuzz setup build format-check bench fuzz clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
@@ -19,12 +19,15 @@ build-%: setup
 test-%: build-%
 	@ctest --preset $* -j $(JOBS) --timeout 300
 
-# The Windows programs are tested under Wine against the native build's tools.
+# The Windows programs are tested under Wine against the native build's tools:
+# the 32-bit product where the machine can run 32-bit programs, and the same
+# sources built for 64-bit Windows in any case.
 test-win32: build-native
+test-win64: build-native
 
 build: $(addprefix build-,$(PRESETS))
 
-test: setup format-check test-native test-native-asan test-native-tsan test-win32 test-fuzz
+test: setup format-check test-native test-native-asan test-native-tsan test-win32 test-win64 test-fuzz
 	@echo "All tests passed."
 
 format-check:

@@ -9,7 +9,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 pkgs=(cmake make g++ ninja-build googletest libgtest-dev libbenchmark-dev
       clang clang-format libclang-rt-14-dev valgrind python3
       g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-      wine wine32:i386 xvfb xauth imagemagick x11-utils xdotool)
+      g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+      wine wine32:i386 wine64 xvfb xauth imagemagick x11-utils xdotool)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
