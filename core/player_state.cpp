@@ -36,6 +36,10 @@ void PlayerState::FreePlayer() {
         chunk_buffer = nullptr;
     }
     stream_reader.checkpoints.Release();
+    // The host stops the stream before quit; a thread still running would
+    // need the lock, so it then stays.
+    if (thread == NO_THREAD || thread == nullptr)
+        ReleaseStreamLock();
     if (wake_event) {
         CloseHandle(wake_event);
         wake_event = nullptr;

@@ -14,6 +14,13 @@ void PrepareStreamLock() {
     }
 }
 
+void ReleaseStreamLock() {
+    if (stream_reader.lock_ready) {
+        DeleteCriticalSection(&stream_reader.lock);
+        stream_reader.lock_ready = false;
+    }
+}
+
 void PositionReader(HANDLE file, std::uint64_t position) {
     StreamReader& reader = stream_reader;
     reader.ahead_begin = reader.ahead_end = 0;

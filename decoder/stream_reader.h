@@ -35,9 +35,11 @@ void PositionReader(HANDLE file, std::uint64_t position);
 // or after a read error). Caller holds the stream lock.
 DWORD ReadArchive(HANDLE file, void* buffer, DWORD bytes);
 
-// Makes the reader's lock; later calls do nothing. The lock lives as long
-// as the library.
+// Makes the reader's lock; later calls do nothing until it is released.
 void PrepareStreamLock();
+// Deletes the reader's lock, so that a library the host unloads leaves
+// nothing behind. Only while no playback thread exists.
+void ReleaseStreamLock();
 
 // Holds the stream reader's lock for a scope. The lock is recursive, so an
 // operation that holds it may call another that takes it too.

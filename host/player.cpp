@@ -270,6 +270,8 @@ void Player::OnRestartRequest() {
     // One posted before the host stopped the stream for good is stale.
     if (stream_over_)
         return;
+    // An action that fell due at the very end of the track comes first.
+    CheckActions();
     // A track change the plug-in has lined up: stop, then play the same
     // entry, which goes on with the next track.
     if (playing_)

@@ -203,7 +203,10 @@ TEST_F(HostEndToEnd, PauseHoldsTheHeardTimeAndATrackChangeClearsItWithoutUnpausi
     EXPECT_EQ(pauses[0].Int("time"), 1000);
     EXPECT_EQ(pauses[0].Int("is_paused"), 1);
     EXPECT_EQ(unpauses[0].Int("time"), 1000) << "the heard time stood still";
-    EXPECT_EQ(unpauses[0].Int("plugin_time"), pauses[0].Int("plugin_time"));
+    // The plug-in's own time is its decode position less what the output
+    // holds; the thread keeps filling the paused output, and its whole-ms
+    // block count lags the bytes written, so it may move by about a block.
+    EXPECT_NEAR(unpauses[0].Int("plugin_time"), pauses[0].Int("plugin_time"), 30);
     EXPECT_EQ(after[0].Int("is_paused"), 0);
 
     // Paused at the end of the first track: the next one starts with

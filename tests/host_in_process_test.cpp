@@ -3,6 +3,7 @@
 // playback thread waits at the end of a track for a paused output.
 #include "core/player_state.h"
 #include "core/plugin_record.h"
+#include "decoder/stream_reader.h"
 #include "host/event_log.h"
 #include "host/host_clock.h"
 #include "host/host_services.h"
@@ -84,6 +85,25 @@ TEST(HostInProcess, StopEndsTheWaitForAPausedOutputAtATracksEnd) {
     EXPECT_EQ(player.switching_track.load(), 0);
     EXPECT_FALSE(device.IsOpen());
     EXPECT_EQ(device.Violations(), 0);
+    plugin_record.quit();
+}
+
+} // namespace
+
+namespace {
+
+TEST(HostInProcess, QuitReleasesTheStreamLockAndInitMakesItAgain) {
+    // A host that unloads and reloads the library must not leak the lock.
+    plugin_record.instance = nullptr;
+    plugin_record.init();
+    EXPECT_TRUE(stream_reader.lock_ready);
+    plugin_record.quit();
+    EXPECT_FALSE(stream_reader.lock_ready);
+    plugin_record.init();
+    ASSERT_TRUE(stream_reader.lock_ready);
+    {
+        StreamLock hold; // usable again after the second init
+    }
     plugin_record.quit();
 }
 
