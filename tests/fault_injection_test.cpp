@@ -130,13 +130,7 @@ protected:
             host_->ServeUntil(changed(2), kStepTimeoutMs);
             host_->ServeUntil([] { return false; }, 30);
         }
-        // Stop, and answer whatever restart is still on its way.
-        for (int round = 0; round < 20; ++round) {
-            host_->Stop();
-            if (host_->Serve() == 0 && !host_->Playing())
-                break;
-        }
-        host_->Stop();
+        host_->Settle();
         Call("quit", [] { plugin_record.quit(); });
     }
 
@@ -173,9 +167,7 @@ protected:
         ASSERT_TRUE(host_->ServeUntil([&] { return host_->Sessions().size() > sessions + 1; },
                                       kStepTimeoutMs))
             << run << ": the first track never handed over";
-        host_->Stop();
-        host_->Serve();
-        host_->Stop();
+        host_->Settle();
         Call("quit", [] { plugin_record.quit(); });
         std::vector<std::size_t> flushes;
         std::vector<char> heard = host_->Output().TakeWritten(&flushes);

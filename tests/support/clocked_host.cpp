@@ -225,7 +225,8 @@ void ClockedOutput::Flush(int ms) {
     buffered_ = written_ = played_ = 0;
     base_ms_ = ms;
     credit_ = 0;
-    kept_flushes_.push_back(kept_.size());
+    if (keep_)
+        kept_flushes_.push_back(kept_.size());
 }
 
 int ClockedOutput::GetOutputTime() {
@@ -339,6 +340,15 @@ void ClockedHost::Stop() {
     playing_ = false;
     sessions_.back().ended_by_itself = ended;
     Pump();
+}
+
+void ClockedHost::Settle() {
+    for (int round = 0; round < 50; ++round) {
+        Stop();
+        if (Serve() == 0 && !playing_)
+            return;
+    }
+    Stop();
 }
 
 int ClockedHost::Serve() {

@@ -113,6 +113,10 @@ public:
     int Play(const std::string& file);
     // Stops the playing stream, if one plays.
     void Stop();
+    // Stops, and answers what the stream posted meanwhile (a restart request
+    // plays again), until nothing plays and nothing waits: as a host does
+    // before quit.
+    void Settle();
     bool Playing() const { return playing_; }
 
     // Pumps the main window's queue and answers what came: the restart
@@ -123,6 +127,9 @@ public:
     bool ServeUntil(const std::function<bool()>& done, int timeout_ms);
 
     const std::vector<Session>& Sessions() const { return sessions_; }
+    // Forgets the sessions (keeping their memory), for runs that count on a
+    // flat heap.
+    void ClearSessions() { sessions_.clear(); }
     int PlayFailures() const { return play_failures_; }
     // Calls each time the host is about to enter, and has left, a call of
     // the plug-in (for a watchdog).
