@@ -30,7 +30,10 @@ PlayedArchive BuildNoiseArchive(const std::string& dir, const std::vector<TrackS
     }
     PlayedArchive archive;
     archive.path = dir + "noise.mix";
-    BuildArchive(archive.path, *FindKnownArchiveByName("Juniper"), dir, sources);
+    BuiltArchive built =
+        BuildArchive(archive.path, *FindKnownArchiveByName("Juniper"), dir, sources);
+    for (const BuiltTrack& track : built.tracks)
+        archive.entries.push_back(track.entry);
     ArchiveReader reader(archive.path, dir);
     for (int t = 0; t < reader.TrackCount(); ++t)
         archive.extractions.push_back(ExtractTrack(reader, t).samples);

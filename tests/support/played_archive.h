@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "tools/mixlib/index_writer.h"
 
 #include <atomic>
 #include <chrono>
@@ -26,6 +27,8 @@ struct PlayedArchive {
     std::string path;
     // Per track, every sample playback hands the output (ExtractTrack).
     std::vector<std::vector<std::int16_t>> extractions;
+    // Per track, its index record as written.
+    std::vector<IndexEntry> entries;
 };
 
 // Builds a Juniper-sized archive in `dir` (ending in '/') of noise tracks whose
