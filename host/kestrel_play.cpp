@@ -2,6 +2,7 @@
 // plug-in, plays archives through it on a modelled output device, and can
 // record what was heard and everything that happened.
 #include "host/command_line.h"
+#include "host/dialog_automation.h"
 #include "host/player.h"
 
 #include <cstdio>
@@ -25,7 +26,9 @@ std::string PluginBesideProgram() {
 int main(int argc, char** argv) {
     CommandLine command;
     std::string error;
-    if (!ParseCommandLine(argc, argv, &command, &error)) {
+    DialogAutomationOptions automation_options;
+    if (!TakeDialogAutomationOptions(&argc, argv, &automation_options, &error) ||
+        !ParseCommandLine(argc, argv, &command, &error)) {
         std::fprintf(stderr, "kestrel-play: %s\n%s", error.c_str(), kUsage);
         return kExitSetUpFailed;
     }
@@ -35,6 +38,11 @@ int main(int argc, char** argv) {
     }
     if (command.options.plugin_path.empty())
         command.options.plugin_path = PluginBesideProgram();
+    DialogAutomation automation(automation_options);
+    if (!automation.Start(command.options.plugin_path, command.archives.front())) {
+        std::fprintf(stderr, "kestrel-play: cannot set up the dialog automation\n");
+        return kExitSetUpFailed;
+    }
     Player player(command.options);
-    return player.Run(command.archives);
+    return automation.Finish(player.Run(command.archives));
 }

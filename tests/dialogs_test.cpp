@@ -568,8 +568,9 @@ TEST_P(UnappliedTest, OnlyCancelAndCloseEndTheDialogAndNeitherChangesAnything) {
 INSTANTIATE_TEST_SUITE_P(
     Closers, UnappliedTest,
     ::testing::Values(Closer{"Cancel", [](HWND dialog) { Press(dialog, IDC_CANCEL); }},
-                      Closer{"CloseCommand",
-                             [](HWND dialog) { SendMessageA(dialog, WM_CLOSE, 0, 0); }}),
+                      Closer{
+                          "CloseCommand",
+                          [](HWND dialog) { SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }}),
     [](const ::testing::TestParamInfo<Closer>& info) { return std::string(info.param.name); });
 
 // ---- The About box
@@ -589,7 +590,7 @@ void ScriptAbout(AboutView* view) {
         view->open_after_enter = StaysOpen(about);
         Press(about, IDCANCEL);
         view->open_after_escape = StaysOpen(about);
-        SendMessageA(about, WM_CLOSE, 0, 0);
+        SendMessageA(about, WM_SYSCOMMAND, SC_CLOSE, 0);
     });
 }
 

@@ -112,10 +112,61 @@ bool Ended(HWND dialog, INT_PTR* result) {
     return state.ended;
 }
 
+// What DefDlgProc does with what the dialog procedure left unhandled: the
+// window's close command closes the window, and closing it is "Cancel".
+class DialogModel : public standin::ControlModel {
+public:
+    explicit DialogModel(DLGPROC proc) : proc_(proc) {}
+
+    bool Handle(HWND dialog, UINT message, WPARAM first, LPARAM second, LRESULT* result) override {
+        *result = proc_(dialog, message, first, second);
+        if (*result)
+            return true;
+        if (message == WM_SYSCOMMAND && (first & 0xFFF0) == SC_CLOSE)
+            SendMessageA(dialog, WM_CLOSE, 0, 0);
+        else if (message == WM_CLOSE)
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+        return true;
+    }
+
+private:
+    DLGPROC proc_;
+};
+
+// The id of the dialog's default push button, or IDOK when it has none.
+int DefaultId(HWND dialog) {
+    for (HWND child : standin::LookUpWindow(dialog)->children) {
+        StandinWindow* control = standin::LookUpWindow(child);
+        if (control->class_name == "Button" && (control->style & 0xF) == BS_DEFPUSHBUTTON)
+            return control->id;
+    }
+    return IDOK;
+}
+
+// The dialog manager's keys: Escape is "Cancel" and Enter the default
+// button. True if the message was one of them.
+bool DialogKey(HWND dialog, const MSG& message) {
+    if (message.message != WM_KEYDOWN ||
+        (message.hwnd != dialog && GetParent(message.hwnd) != dialog))
+        return false;
+    int id = 0;
+    if (message.wParam == VK_ESCAPE)
+        id = IDCANCEL;
+    else if (message.wParam == VK_RETURN)
+        id = DefaultId(dialog);
+    else
+        return false;
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    return true;
+}
+
 HWND BuildDialog(const DialogTemplate& from, HINSTANCE instance, HWND owner, DLGPROC proc) {
     HWND dialog = standin::MakeWindow("#32770", from.caption, from.style, owner, 0);
     StandinWindow* made = standin::LookUpWindow(dialog);
     made->dialog_proc = proc;
+    made->control = std::make_unique<DialogModel>(proc);
     made->instance = instance;
     made->ex_style = from.ex_style;
     for (const ControlTemplate& control : from.controls) {
@@ -173,6 +224,10 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC pro
             if (!shown) {
                 shown = true;
                 ShowWindow(dialog, SW_SHOW);
+                // Showing activates the dialog, which the thread's CBT hooks see.
+                CBTACTIVATESTRUCT activation{FALSE, nullptr};
+                standin::CallCbtHooks(HCBT_ACTIVATE, reinterpret_cast<WPARAM>(dialog),
+                                      reinterpret_cast<LPARAM>(&activation));
                 if (script)
                     std::exchange(script, nullptr)(dialog);
                 continue;
@@ -184,7 +239,8 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC pro
             PostQuitMessage(static_cast<int>(message.wParam));
             break;
         }
-        DispatchMessageA(&message);
+        if (!DialogKey(dialog, message))
+            DispatchMessageA(&message);
     }
     {
         std::lock_guard<std::mutex> hold(dialogs_lock);

@@ -187,3 +187,4 @@ STANDIN_API HMODULE GetModuleHandleA(LPCSTR name);
 // Hooks on a thread's windows.
 #include "platform/standin/user_hooks.h"
 #include "platform/standin/user_dialogs.h"
+#include "platform/standin/user_timers.h"
