@@ -178,7 +178,9 @@ TEST_P(DamagedInputTest, UserSeesWhatTheTableSays) {
     case Heard::FirstChunks:
         EXPECT_TRUE(seen.ended);
         ASSERT_EQ(seen.heard.size(), static_cast<std::size_t>(damage.chunks) * kChunkPcmBytes);
-        EXPECT_EQ(std::memcmp(seen.heard.data(), want, seen.heard.size()), 0);
+        if (!seen.heard.empty()) {
+            EXPECT_EQ(std::memcmp(seen.heard.data(), want, seen.heard.size()), 0);
+        }
         break;
     case Heard::ChunksThenCut:
         EXPECT_TRUE(seen.ended);
