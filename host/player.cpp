@@ -8,6 +8,10 @@
 namespace {
 
 constexpr DWORD kLoopWaitMs = 10;
+// With nothing scheduled a real-time run only answers the plug-in's messages,
+// which wake the loop anyway, and refreshes the status line: like a media
+// player's main thread it then sleeps most of the time.
+constexpr DWORD kQuietLoopWaitMs = 250;
 constexpr int kTitleChars = 2048;
 constexpr int kPathChars = MAX_PATH;
 constexpr char kExport[] = "winampGetInModule2";
@@ -132,7 +136,7 @@ void Player::PlayArchive(const std::string& archive) {
     if (!Play("start"))
         return;
     while (!stream_over_) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, kLoopWaitMs, QS_ALLINPUT);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, LoopWaitMs(), QS_ALLINPUT);
         // The limit and the actions before the messages: what is due at the
         // very end of a track comes before the restart request that follows.
         if (playing_ && options_.until_ms >= 0 && device_->HeardLimitReached()) {
@@ -148,6 +152,19 @@ void Player::PlayArchive(const std::string& archive) {
     }
     device_->ClearHorizon();
     status_.Finish();
+}
+
+DWORD Player::LoopWaitMs() {
+    bool watching = options_.device.speed > 1.0 || next_action_ < options_.actions.size() ||
+                    unpause_pending_ || seek_pending_;
+    if (watching)
+        return kLoopWaitMs;
+    if (options_.until_ms < 0)
+        return kQuietLoopWaitMs;
+    // Wake when the limit is due, not before.
+    double remaining = options_.until_ms - device_->TotalHeardMs();
+    return static_cast<DWORD>(std::clamp(remaining, static_cast<double>(kLoopWaitMs),
+                                         static_cast<double>(kQuietLoopWaitMs)));
 }
 
 bool Player::Play(const char* reason) {

@@ -62,6 +62,10 @@ private:
     void Unload();
     void PlayArchive(const std::string& archive);
     bool Play(const char* reason);
+    // How long the main loop may sleep: briefly while an action or a fast
+    // clock needs watching, otherwise until the limit is due or a message
+    // comes.
+    DWORD LoopWaitMs();
     void Stop(const char* reason);
     void LogFileInfo(const char* path);
     void CheckActions();

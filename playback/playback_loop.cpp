@@ -11,7 +11,7 @@
 namespace {
 
 constexpr DWORD kFullSleepMs = 20;    // the shortest wait for room in the output
-constexpr DWORD kFullWaitMaxMs = 100; // the longest
+constexpr DWORD kFullWaitMaxMs = 200; // the longest
 constexpr DWORD kIdleSleepMs = 10;    // draining, or waiting for the host's restart
 
 // How long to wait for the output to make room for `need` bytes when it has
