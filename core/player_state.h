@@ -47,6 +47,9 @@ public:
     // Host entry (core/).
     int PlayArchive(const char* file);
     void StopPlayback();
+    // What a plain stop lets go of: the archive, the current track and the
+    // output.
+    void ReleaseStream();
 
     // Sound Info dialog (dialogs/).
     INT_PTR InfoDialogProc(HWND window, UINT message, WPARAM first, LPARAM second);
@@ -87,6 +90,9 @@ public:
     // The rate the output device was last opened at, so that a track change
     // that keeps the output open can tell when it must reopen it.
     int output_sample_rate = 0;
+    // The file the open archive came from, for a play that arrives while a
+    // track change is under way.
+    char archive_path[kPathChars] = {};
     // Cuts the playback thread's wait for room in the output short when a
     // stop or a seek request comes in.
     HANDLE wake_event = nullptr;
