@@ -95,6 +95,12 @@ void ClockedOutput::SetObserver(WriteObserver observer) {
     observer_ = std::move(observer);
 }
 
+void ClockedOutput::Hold(bool held) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Advance();
+    held_ = held;
+}
+
 void ClockedOutput::KeepWritten(bool keep) {
     std::lock_guard<std::mutex> hold(lock_);
     keep_ = keep;
@@ -145,7 +151,7 @@ void ClockedOutput::Advance() {
     auto now = std::chrono::steady_clock::now();
     double seconds = std::chrono::duration<double>(now - last_).count();
     last_ = now;
-    if (!open_ || paused_)
+    if (!open_ || paused_ || held_)
         return;
     credit_ += seconds * speed_ * static_cast<double>(BytesPerSecond());
     auto drained = std::min<std::int64_t>(buffered_, static_cast<std::int64_t>(credit_));
@@ -343,12 +349,14 @@ void ClockedHost::Stop() {
 }
 
 void ClockedHost::Settle() {
+    output_.Hold(true);
     for (int round = 0; round < 50; ++round) {
         Stop();
         if (Serve() == 0 && !playing_)
-            return;
+            break;
     }
     Stop();
+    output_.Hold(false);
 }
 
 int ClockedHost::Serve() {

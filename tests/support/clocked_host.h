@@ -31,6 +31,9 @@ public:
 
     // Opening number n from now on (1 = the next) fails; 0: none does.
     void FailOpen(int n);
+    // While held the clock plays nothing: what is written stays buffered and
+    // the device goes on playing, whatever is opened or closed meanwhile.
+    void Hold(bool held);
     void SetObserver(WriteObserver observer);
     // Whether written audio is kept for TakeWritten (it is unless switched off).
     void KeepWritten(bool keep);
@@ -73,6 +76,7 @@ private:
     int opens_ = 0;
     bool open_ = false;
     bool paused_ = false;
+    bool held_ = false;
     int rate_ = 0;
     int frame_ = 2;
     std::int64_t buffered_ = 0;
@@ -115,7 +119,8 @@ public:
     void Stop();
     // Stops, and answers what the stream posted meanwhile (a restart request
     // plays again), until nothing plays and nothing waits: as a host does
-    // before quit.
+    // before quit. The output's clock is held meanwhile, so that a track
+    // started to answer a restart cannot end and ask for the next one.
     void Settle();
     bool Playing() const { return playing_; }
 
