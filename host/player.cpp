@@ -57,6 +57,10 @@ int Player::Run(const std::vector<std::string>& archives) {
 }
 
 bool Player::Load() {
+    // The media player has the common controls registered before any plug-in
+    // shows a dialog that uses them; the plug-in relies on it.
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
     module_ = LoadLibraryA(options_.plugin_path.c_str());
     if (!module_) {
         std::fprintf(stderr, "kestrel-play: cannot load %s\n", options_.plugin_path.c_str());

@@ -265,3 +265,7 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
     PostMessageA(dialog, WM_NULL, 0, 0);
     return TRUE;
 }
+
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls) {
+    return controls && controls->dwSize == sizeof(INITCOMMONCONTROLSEX) ? TRUE : FALSE;
+}

@@ -111,3 +111,13 @@ static_assert(sizeof(void*) != 4 || sizeof(LVCOLUMNA) == 32);
 STANDIN_API INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC proc,
                                     LPARAM init_param);
 STANDIN_API BOOL EndDialog(HWND dialog, INT_PTR result);
+
+// The common controls: a process registers their window classes before any
+// dialog that holds one is made. The stand-in's list control is always there.
+struct INITCOMMONCONTROLSEX {
+    DWORD dwSize;
+    DWORD dwICC;
+};
+using LPINITCOMMONCONTROLSEX = INITCOMMONCONTROLSEX*;
+#define ICC_LISTVIEW_CLASSES 0x00000001u
+STANDIN_API BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls);

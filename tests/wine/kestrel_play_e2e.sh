@@ -37,7 +37,7 @@ run() {
 
 if [ "$runner" = wine ]; then
     command -v wine >/dev/null || skip "wine is not installed"
-    command -v xvfb-run >/dev/null && xvfb="xvfb-run -a"
+    [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null && xvfb="xvfb-run -a"
     # The first run also creates the Wine prefix, which can take minutes
     # where 32-bit programs run under emulation.
     probe=$(run --help 2>&1)

@@ -26,7 +26,7 @@ cp "$exe" "$plugin" . || fail "cannot copy the programs"
 
 export WINEDEBUG=-all
 xvfb=""
-command -v xvfb-run >/dev/null && xvfb="xvfb-run -a"
+[ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null && xvfb="xvfb-run -a"
 out=$(timeout 600 $xvfb wine "./$(basename "$exe")" "$(basename "$plugin")" cycles.mix "$cycles" 2>&1)
 status=$?
 echo "$out"

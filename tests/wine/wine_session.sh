@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs one Wine test in a session of its own: one X display for every
+# program it starts, and a Wine server that ends with it, so that the next
+# test's programs do not find a server (and a desktop) made for another
+# display, or none.
+#   wine_session.sh COMMAND...
+set -u
+if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+"$@"
+status=$?
+wineserver -k >/dev/null 2>&1
+wineserver -w >/dev/null 2>&1
+exit $status
