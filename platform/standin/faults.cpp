@@ -17,7 +17,9 @@ void FailNthCall(Fault kind, long n) {
     fail_at[k] = n > 0 ? calls[k].load() + n : 0;
 }
 
-long CallCount(Fault kind) { return calls[static_cast<std::size_t>(kind)]; }
+long CallCount(Fault kind) {
+    return calls[static_cast<std::size_t>(kind)];
+}
 
 void ResetFaults() {
     for (std::size_t k = 0; k < kinds; ++k) {

@@ -50,8 +50,12 @@ long OpenHandleCount() {
 
 } // namespace standin
 
-DWORD GetLastError() { return standin::last_error; }
-void SetLastError(DWORD error) { standin::last_error = error; }
+DWORD GetLastError() {
+    return standin::last_error;
+}
+void SetLastError(DWORD error) {
+    standin::last_error = error;
+}
 
 BOOL CloseHandle(HANDLE object) {
     standin::KernelObject* released = standin::ReleaseHandle(object);

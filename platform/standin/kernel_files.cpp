@@ -100,13 +100,12 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD meth
     }
     // Without a high word the distance is a signed 32-bit value; with one,
     // the two words form a signed 64-bit distance.
-    std::int64_t move = distance_high
-                            ? static_cast<std::int64_t>(
-                                  (static_cast<std::uint64_t>(static_cast<std::uint32_t>(
-                                       *distance_high))
-                                   << 32) |
-                                  static_cast<std::uint32_t>(distance))
-                            : distance;
+    std::int64_t move =
+        distance_high
+            ? static_cast<std::int64_t>(
+                  (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distance_high)) << 32) |
+                  static_cast<std::uint32_t>(distance))
+            : distance;
     static constexpr int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
     off_t base = method == FILE_BEGIN ? 0 : ::lseek(object->fd, 0, whence[method]);
     if (base + move < 0) {

@@ -60,7 +60,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     return reinterpret_cast<FARPROC>(symbol);
 }
 
-BOOL FreeLibrary(HMODULE module) { return CloseHandle(module); }
+BOOL FreeLibrary(HMODULE module) {
+    return CloseHandle(module);
+}
 
 HMODULE GetModuleHandleA(LPCSTR name) {
     if (name == nullptr)

@@ -23,4 +23,6 @@ LPSTR lstrcatA(LPSTR destination, LPCSTR source) {
     return std::strcat(destination, source);
 }
 
-int lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
+int lstrlenA(LPCSTR text) {
+    return text ? static_cast<int>(std::strlen(text)) : 0;
+}

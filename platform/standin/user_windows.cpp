@@ -72,7 +72,9 @@ bool TakeMessage(ThreadQueue& queue, LPMSG out, HWND window, UINT first, UINT la
 
 namespace standin {
 
-StandinWindow* LookUpWindow(HWND window) { return HandleAs<StandinWindow>(window); }
+StandinWindow* LookUpWindow(HWND window) {
+    return HandleAs<StandinWindow>(window);
+}
 
 HWND MakeWindow(const std::string& class_name, const std::string& text, DWORD style, HWND parent,
                 int id) {
@@ -167,7 +169,9 @@ BOOL DestroyWindow(HWND window) {
     return CloseHandle(window);
 }
 
-BOOL IsWindow(HWND window) { return standin::LookUpWindow(window) ? TRUE : FALSE; }
+BOOL IsWindow(HWND window) {
+    return standin::LookUpWindow(window) ? TRUE : FALSE;
+}
 
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
     if (message == WM_CLOSE)
@@ -206,17 +210,19 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT first, UINT last, UINT remove
 BOOL GetMessageA(LPMSG message, HWND window, UINT first, UINT last) {
     std::unique_lock<std::mutex> hold(queues_lock);
     ThreadQueue& queue = Queues()[GetCurrentThreadId()];
-    queues_changed.wait(hold, [&] { return TakeMessage(queue, message, window, first, last, true); });
+    queues_changed.wait(hold,
+                        [&] { return TakeMessage(queue, message, window, first, last, true); });
     return message->message == WM_QUIT ? FALSE : TRUE;
 }
 
-BOOL TranslateMessage(const MSG*) { return FALSE; }
+BOOL TranslateMessage(const MSG*) {
+    return FALSE;
+}
 
 LRESULT DispatchMessageA(const MSG* message) {
     if (!message->hwnd)
         return 0;
-    return standin::CallWindow(message->hwnd, message->message, message->wParam,
-                               message->lParam);
+    return standin::CallWindow(message->hwnd, message->message, message->wParam, message->lParam);
 }
 
 void PostQuitMessage(int exit_code) {

@@ -22,14 +22,14 @@ struct ControlModel {
 struct StandinWindow : standin::KernelObject {
     std::string class_name;
     std::string text;
-    WNDPROC proc = nullptr;         // window procedure, for ordinary windows
-    DLGPROC dialog_proc = nullptr;  // dialog procedure, for dialogs
+    WNDPROC proc = nullptr;        // window procedure, for ordinary windows
+    DLGPROC dialog_proc = nullptr; // dialog procedure, for dialogs
     HWND parent = nullptr;
     HINSTANCE instance = nullptr;
-    int id = 0;                     // control id inside a dialog
+    int id = 0; // control id inside a dialog
     DWORD style = 0;
     DWORD ex_style = 0;
-    DWORD thread = 0;               // the thread whose queue gets its messages
+    DWORD thread = 0; // the thread whose queue gets its messages
     bool visible = false;
     std::vector<HWND> children;
     std::unique_ptr<standin::ControlModel> control;
