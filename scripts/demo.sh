@@ -22,6 +22,8 @@ plugin_dir="$build/host"
 "$mixtool" list --index-dir "$plugin_dir" "$out/demo.mix"
 "$mixtool" extract --index-dir "$plugin_dir" "$out/demo.mix" -o "$out/extracted"
 if [ -x "$host" ]; then
-    "$host" --fast --wav "$out/heard.wav" --events "$out/events.jsonl" "$out/demo.mix"
+    # With every track enabled the plug-in wraps round to the first track after
+    # the last, as the media player expects; one round is 12 seconds.
+    "$host" --fast --until 12000 --wav "$out/heard.wav" --events "$out/events.jsonl" "$out/demo.mix"
     echo "Heard audio: $out/heard.wav (events: $out/events.jsonl)"
 fi
