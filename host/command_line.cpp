@@ -4,8 +4,6 @@
 #include <climits>
 #include <cstdlib>
 
-namespace {
-
 bool ParseInt(const std::string& text, int* value) {
     if (text.empty())
         return false;
@@ -17,6 +15,8 @@ bool ParseInt(const std::string& text, int* value) {
     *value = static_cast<int>(parsed);
     return true;
 }
+
+namespace {
 
 // "A<separator>B" as two integers.
 bool ParsePair(const std::string& text, char separator, int* first, int* second) {

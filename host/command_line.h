@@ -33,4 +33,7 @@ struct CommandLine {
 };
 
 // Parses argv; on an error returns false with the reason in `error`.
+// A whole decimal int, nothing else; false if `text` is not one.
+bool ParseInt(const std::string& text, int* value);
+
 bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* error);

@@ -1,4 +1,5 @@
 #include "host/dialog_automation.h"
+#include "host/command_line.h"
 
 #include <cerrno>
 #include <climits>
@@ -35,18 +36,6 @@ constexpr const char* kStepNames[] = {"read",   "select", "deselect", "done",   
 using GetModule = PluginRecord*(__cdecl*)();
 
 DialogAutomation* active = nullptr; // timers and hooks have no context of their own
-
-bool ParseInt(const std::string& text, int* value) {
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    long parsed = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < INT_MIN || parsed > INT_MAX)
-        return false;
-    *value = static_cast<int>(parsed);
-    return true;
-}
 
 // "name=value" split at the first '='.
 void SplitStep(const std::string& step, std::string* name, std::string* value) {
