@@ -12,12 +12,15 @@ PRESETS := native native-asan native-tsan win32 win64
 setup:
 	@bash scripts/setup.sh
 
-build-%: setup
+# Static pattern rules: make looks for no implicit rule for a phony target.
+$(addprefix build-,$(PRESETS)): build-%: setup
+	@echo "== Building $*"
 	@cmake --preset $* >/dev/null
 	@cmake --build --preset $* -j $(JOBS)
 
-test-%: build-%
-	@ctest --preset $* -j $(JOBS) --timeout 300
+$(addprefix test-,$(PRESETS)): test-%: build-%
+	@echo "== Testing $*"
+	@ctest --preset $* -j $(JOBS) --timeout 600
 
 # The Windows programs are tested under Wine against the native build's tools:
 # the 32-bit product where the machine can run 32-bit programs, and the same
