@@ -47,10 +47,8 @@ int PlayerState::PlayArchive(const char* file) {
         switching_track = 0;
         return 1;
     }
-    if (StartTrack())
-        return 1;
-    switching_track = 0;
-    return 0;
+    // A started track has cleared switching_track (before its thread ran).
+    return StartTrack();
 }
 
 void PlayerState::StopPlayback() {

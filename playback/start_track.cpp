@@ -70,13 +70,18 @@ int PlayerState::StartTrack() {
     output.set_volume(kKeepVolume);
 
     stop_requested = 0;
+    // The track change, if one was under way, is complete once the thread
+    // runs; clear its flag first, as a short track's thread may already set
+    // it again for the next change before this call returns.
+    const bool changing_track = switching_track;
+    switching_track = 0;
     DWORD id = 0;
     HANDLE created = CreateThread(nullptr, 0, PlaybackThread, &stop_requested, 0, &id);
     if (!created) {
         // A failed play leaves the archive closed either way; an output that
         // a track change kept open stays open, as on every failure of a
         // track change.
-        return fail(!switching_track);
+        return fail(!changing_track);
     }
     thread = created;
     thread_id = id;
