@@ -205,8 +205,9 @@ TEST_F(HostEndToEnd, PauseHoldsTheHeardTimeAndATrackChangeClearsItWithoutUnpausi
     EXPECT_EQ(unpauses[0].Int("time"), 1000) << "the heard time stood still";
     // The plug-in's own time is its decode position less what the output
     // holds; the thread keeps filling the paused output, and its whole-ms
-    // block count lags the bytes written, so it may move by about a block.
-    EXPECT_NEAR(unpauses[0].Int("plugin_time"), pauses[0].Int("plugin_time"), 30);
+    // block count lags the bytes written, so it may move by up to two blocks
+    // (the thread refills a few blocks per wake-up).
+    EXPECT_NEAR(unpauses[0].Int("plugin_time"), pauses[0].Int("plugin_time"), 60);
     EXPECT_EQ(after[0].Int("is_paused"), 0);
 
     // Paused at the end of the first track: the next one starts with
