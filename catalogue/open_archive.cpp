@@ -16,8 +16,11 @@ int PlayerState::OpenArchive(const char* path) {
     DWORD size = GetFileSize(archive_file, &size_high);
     if (size_high != 0)
         size = INVALID_FILE_SIZE;
-    if (LoadTrackIndex(size))
+    if (LoadTrackIndex(size)) {
+        lstrcpynA(archive_path, path, kPathChars);
         return 0;
+    }
+    archive_path[0] = '\0';
 
     MessageBoxA(nullptr, "Not a valid Kestrel MIX file!", "Error", MB_OK | MB_ICONWARNING);
     CloseHandle(archive_file);

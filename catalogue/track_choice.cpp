@@ -2,8 +2,6 @@
 #include "core/player_state.h"
 #include "decoder/stream_reader.h"
 
-#include <atomic>
-
 int PlayerState::SelectTrack(int index) {
     if (!tracks || index < 0 || index >= track_count)
         return 0;
@@ -22,13 +20,6 @@ int PlayerState::SelectTrack(int index) {
     lstrcpynA(title, record.title, kPathChars);
     return 1;
 }
-
-namespace {
-bool IsEnabled(TrackRecord& record) {
-    // The Sound Info dialog rewrites the flags on the host's thread.
-    return std::atomic_ref<std::uint8_t>(record.flags).load() & kTrackEnabled;
-}
-} // namespace
 
 int PlayerState::NextEnabledTrack() {
     if (track_count <= 0 || !tracks)

@@ -1,6 +1,7 @@
 // The per-track record of an archive's index, as stored and as kept in memory.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -30,6 +31,12 @@ static_assert(offsetof(TrackRecord, sample_rate) == 8);
 static_assert(offsetof(TrackRecord, title) == 10);
 static_assert(offsetof(TrackRecord, short_text) == 50);
 static_assert(offsetof(TrackRecord, flags) == 59);
+
+// Whether the track takes part in playback. The Sound Info dialog rewrites
+// the flags on the host's thread while the playback thread reads them.
+inline bool IsEnabled(TrackRecord& record) {
+    return std::atomic_ref<std::uint8_t>(record.flags).load() & kTrackEnabled;
+}
 
 // Positions inside a stored (descrambled, not yet converted) record.
 constexpr int kStoredTitleLength = 10;

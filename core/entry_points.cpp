@@ -5,6 +5,8 @@
 #include "core/plugin_record.h"
 #include "decoder/stream_reader.h"
 
+#include <algorithm>
+
 namespace {
 
 OutputServices& Output() {
@@ -74,12 +76,12 @@ int __cdecl IsPaused() {
 int CurrentTrackLength() {
     int rate = player.sample_rate;
     int frame = player.bytes_per_frame;
-    // Before a track has started (or at a rate the formula cannot divide
-    // by) the length is unknown.
+    // Before a track has started (or at a rate no track can have) the length
+    // is unknown.
     if (rate < 100 || frame <= 0)
         return -1000;
-    return static_cast<int>(static_cast<std::int64_t>(player.output_length) * 10 /
-                            ((rate / 100) * frame));
+    // Exact, so that the time reported at the track's end is its length.
+    return PcmTimeMs(player.output_length, rate, frame);
 }
 
 int __cdecl GetLength() {
@@ -89,7 +91,13 @@ int __cdecl GetLength() {
 int __cdecl GetOutputTime() {
     int written = Output().get_written_time();
     int heard = Output().get_output_time();
-    return player.decode_position_ms + heard - written;
+    std::int64_t time = static_cast<std::int64_t>(player.decode_position_ms) + heard - written;
+    // Never before the track's start nor past its end, whatever the output
+    // reports meanwhile.
+    int length = CurrentTrackLength();
+    if (length >= 0)
+        time = std::min<std::int64_t>(time, length);
+    return static_cast<int>(std::max<std::int64_t>(time, 0));
 }
 
 void __cdecl SetOutputTime(int ms) {

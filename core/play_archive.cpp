@@ -3,48 +3,38 @@
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 
-namespace {
-
-// Windows paths: the same file whatever the letters' case.
-bool SamePath(const char* a, const char* b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    for (; *a && *b; ++a, ++b)
-        if (lower(*a) != lower(*b))
-            return false;
-    return *a == *b;
-}
-
-} // namespace
-
 int PlayerState::PlayArchive(const char* file) {
     // A host that skipped stop after the end-of-stream notice: end and
     // release that stream first, as stop would have.
     if (thread != NO_THREAD && thread != nullptr)
         StopPlayback();
+    // Windows paths: the same file whatever the letters' case.
+    const bool same_archive = file && *file && lstrcmpiA(file, archive_path) == 0;
     // The host stopped while a track change was under way (its stop came
     // instead of the restart) and now plays another file: that change is
     // dropped, as a plain stop would have dropped it.
-    if (switching_track && file && *file && !SamePath(file, archive_path)) {
-        switching_track = 0;
+    if (switching_track && file && *file && !same_archive)
         ReleaseStream();
-    }
+    if (switching_track && finish_requested)
+        return FinishStream();
     if (!switching_track) {
-        if (OpenArchive(file))
+        // A track chosen in the Sound Info dialog while nothing played
+        // belongs to the archive it was chosen in.
+        const int chosen = same_archive ? current_track.load() : 0;
+        silent_tracks = 0;
+        if (OpenArchive(file)) {
+            current_track = 0;
             return 1;
-        lstrcpynA(archive_path, file, kPathChars);
-        // Track 0, or the track chosen in the Sound Info dialog while nothing
-        // played; selecting it again makes sure its fields come from the
-        // catalogue just loaded.
-        SelectTrack(current_track);
+        }
+        // Selecting it again makes sure its fields come from the catalogue
+        // just loaded (which may have changed on disk since).
+        if (!SelectTrack(chosen))
+            SelectTrack(0);
     }
-    // No record to start: an empty catalogue, or a track chosen in another
-    // archive's catalogue.
+    // No record to start: an empty catalogue.
     if (current_track < 0 || current_track >= track_count) {
         MessageBoxA(nullptr, "Not a valid Kestrel MIX file!", "Error", MB_OK | MB_ICONWARNING);
-        if (archive_file != INVALID_HANDLE_VALUE)
-            CloseHandle(archive_file);
-        archive_file = INVALID_HANDLE_VALUE;
-        switching_track = 0;
+        ReleaseStream();
         return 1;
     }
     // A started track has cleared switching_track (before its thread ran).
@@ -64,5 +54,11 @@ void PlayerState::ReleaseStream() {
         archive_file = INVALID_HANDLE_VALUE;
     }
     current_track = 0;
-    module->output->close();
+    switching_track = 0;
+    awaiting_restart = 0;
+    finish_requested = 0;
+    if (output_sample_rate != 0) {
+        module->output->close();
+        output_sample_rate = 0;
+    }
 }

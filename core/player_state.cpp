@@ -19,6 +19,9 @@ void PlayerState::InitPlayer(PluginRecord* record, const char* directory) {
     // Without the event the playback thread falls back to plain sleeps.
     if (!wake_event)
         wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    // Free (signalled) until someone takes it.
+    if (!hand_over)
+        hand_over = CreateEventA(nullptr, FALSE, TRUE, nullptr);
     player_instance = this;
 }
 
@@ -40,9 +43,10 @@ void PlayerState::FreePlayer() {
     // need the lock, so it then stays.
     if (thread == NO_THREAD || thread == nullptr)
         ReleaseStreamLock();
-    if (wake_event) {
-        CloseHandle(wake_event);
-        wake_event = nullptr;
+    for (HANDLE* event : {&wake_event, &hand_over}) {
+        if (*event)
+            CloseHandle(*event);
+        *event = nullptr;
     }
 }
 

@@ -12,6 +12,14 @@
 
 struct PluginRecord;
 
+// What the hand-over at a track's end came to.
+enum class HandOver {
+    Changed, // the next track is selected and the host asked to restart
+    Pending, // a change was already on its way; the thread waits for it
+    Finish,  // no track to go on with: the stream drains and ends
+    Stopped, // a stop came first: nothing was changed
+};
+
 constexpr int kPathChars = 260;
 constexpr int kPcmBufferBytes = 4608;
 constexpr int kChunkBufferBytes = 512;
@@ -43,12 +51,18 @@ public:
     int StartTrack();
     int PlaybackLoop(Shared<unsigned>* stop_flag);
     void StopThread();
+    // The hand-over from one track to the next (playback/track_change.cpp):
+    // the one place that decides the next track and commits the change, for
+    // the playback thread at a track's end and for the Sound Info dialog.
+    // Both callers hold the hand-over lock.
+    HandOver ChangeAtTrackEnd(bool yielded_audio);
+    void ChangeFromDisabledTrack();
 
     // Host entry (core/).
     int PlayArchive(const char* file);
     void StopPlayback();
-    // What a plain stop lets go of: the archive, the current track and the
-    // output.
+    // What a plain stop lets go of: the archive, the current track, the
+    // output and any track change under way.
     void ReleaseStream();
 
     // Sound Info dialog (dialogs/).
@@ -87,20 +101,43 @@ public:
     Shared<int> bytes_per_frame{0};
     AdpcmState adpcm; // under the stream lock
     PluginRecord* module = nullptr;
-    // The rate the output device was last opened at, so that a track change
-    // that keeps the output open can tell when it must reopen it.
+    // The rate the output device is open at, 0 while it is closed: a track
+    // change that keeps the output open can tell when it must reopen it, and
+    // nothing opens it twice or closes it while closed.
     int output_sample_rate = 0;
-    // The file the open archive came from, for a play that arrives while a
-    // track change is under way.
+    // The archive the loaded catalogue describes: a track chosen in it
+    // belongs to it, and a play during a track change must be of it.
     char archive_path[kPathChars] = {};
     // Cuts the playback thread's wait for room in the output short when a
-    // stop or a seek request comes in.
+    // stop, a seek request or a track change comes in.
     HANDLE wake_event = nullptr;
+    // The hand-over lock (an auto-reset event, signalled while free): held
+    // by the playback thread around each write to the output and each seek,
+    // and by whoever decides or commits a track change. The host's thread
+    // takes it answering messages sent to it meanwhile.
+    HANDLE hand_over = nullptr;
+    // Counts the Sound Info dialog's moves to another track; a block
+    // decoded before one is never written.
+    Shared<unsigned> track_epoch{0};
+    // Tracks in a row that ended without a sample reaching the output.
+    int silent_tracks = 0;
 
 private:
     bool RefillChunk(int position, const AdpcmState& state);
     void RewindTo(int target);
+    // Starts the playback thread on the current stream; 1 if it cannot.
+    int StartThread();
+    // Fails a start: releases what a stop would; returns 1.
+    int FailStart();
+    // A track change whose every candidate was disabled meanwhile: the
+    // host's answer ends the stream with its one end-of-stream notice.
+    int FinishStream();
+    void ApplySeekRequest(int request, bool* draining);
+    void Idle(DWORD ms);
 };
+
+// Time in ms of `bytes` of the current track's PCM at its rate.
+int PcmTimeMs(std::int64_t bytes, int rate, int frame);
 
 // Set by InitPlayer: how the playback thread and the dialog reach the player.
 extern PlayerState* player_instance;

@@ -4,7 +4,7 @@
 #include "dialogs/info_dialog.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
-#include "decoder/stream_reader.h"
+#include "playback/hand_over_lock.h"
 #include "dialogs/resource_ids.h"
 #include "dialogs/text_format.h"
 #include "dialogs/track_list_view.h"
@@ -19,24 +19,21 @@ constexpr UINT kRowStateMask = LVIS_FOCUSED | LVIS_SELECTED | LVIS_CUT | LVIS_DR
 
 char remembered_file[kPathChars];
 
-// The playback thread reads the flags (NextEnabledTrack) while "Done"
-// rewrites them on the host's thread.
-std::uint8_t LoadFlags(TrackRecord& record) {
-    return std::atomic_ref<std::uint8_t>(record.flags).load();
-}
-
-bool IsEnabled(TrackRecord& record) {
-    return LoadFlags(record) & kTrackEnabled;
-}
-
 // Only the host's thread writes the flags, so reading and then storing loses
-// nothing; the store itself is one atomic step.
+// nothing; the store itself is one atomic step, as the playback thread reads
+// them.
 void StoreEnabled(TrackRecord& record, bool enabled) {
-    std::uint8_t flags = LoadFlags(record) & ~(kTrackEnabled | kTrackFlagsApplied);
-    if (enabled)
-        flags |= kTrackEnabled;
-    std::atomic_ref<std::uint8_t>(record.flags).store(flags);
+    std::atomic_ref<std::uint8_t> flags(record.flags);
+    std::uint8_t kept = flags.load() & ~(kTrackEnabled | kTrackFlagsApplied);
+    flags.store(enabled ? kept | kTrackEnabled : kept);
 }
+
+// The catalogue the dialog shows: the host's message loop runs on under the
+// dialog, and may load another archive before the user is done.
+struct ShownCatalogue {
+    char archive[kPathChars];
+    int tracks;
+} shown;
 
 bool HasCatalogue(const PlayerState& p) {
     return p.tracks && p.track_count > 0;
@@ -48,10 +45,6 @@ TrackRecord* CurrentRecord(PlayerState& p) {
     if (!HasCatalogue(p) || current < 0 || current >= p.track_count)
         return nullptr;
     return &p.tracks[current];
-}
-
-bool PlaybackThreadExists(const PlayerState& p) {
-    return p.thread != NO_THREAD && p.thread != nullptr;
 }
 
 void SetField(HWND dialog, int id, const char* text) {
@@ -66,6 +59,8 @@ INT_PTR OnInitDialog(PlayerState& p, HWND dialog, TrackListView& list) {
     }
     list.InsertColumn(0, "Song Description", kTitleColumnPx, LVCFMT_LEFT);
     list.InsertColumn(1, "Duration", kDurationColumnPx, LVCFMT_LEFT);
+    lstrcpynA(shown.archive, p.archive_path, kPathChars);
+    shown.tracks = p.track_count;
     if (!HasCatalogue(p))
         return 1; // an index without a whole record: nothing to list or show
     for (int j = 0; j < p.track_count; ++j) {
@@ -86,40 +81,19 @@ INT_PTR OnInitDialog(PlayerState& p, HWND dialog, TrackListView& list) {
     return 1;
 }
 
-// The playing track was disabled: on to the next enabled one, or, with none
-// left, let playback finish.
-void LeaveDisabledTrack(PlayerState& p) {
-    int next = p.NextEnabledTrack();
-    if (next == -1) {
-        p.finish_requested = 1;
-        return;
-    }
-    {
-        // The playback thread takes the same lock for every block, so it sees
-        // either the old track or the new one rewound, never half a change.
-        StreamLock hold;
-        p.SelectTrack(next);
-        if (PlaybackThreadExists(p)) {
-            p.decode_position_ms = 0;
-            p.module->output->flush(0);
-            p.switching_track = 1;
-        } else {
-            p.switching_track = 0;
-        }
-        p.SeekStream(0, 1);
-    }
-    PostMessageA(p.module->main_window, kRestartRequest, 0, kRestartRequestCode);
-}
-
 void ApplyChoice(PlayerState& p, TrackListView& list) {
-    if (!HasCatalogue(p))
+    if (!HasCatalogue(p) || p.track_count != shown.tracks ||
+        lstrcmpiA(p.archive_path, shown.archive) != 0)
         return;
+    // The playback thread decides the next track under the same lock: it
+    // sees the choice whole, before or after.
+    HandOverLock hold(p.hand_over, HandOverLock::Side::HostThread);
     for (int j = 0; j < p.track_count; ++j)
         StoreEnabled(p.tracks[j], list.GetRowState(j, LVIS_SELECTED) != 0);
     // With no current record there is no playing track to leave.
     TrackRecord* current = CurrentRecord(p);
     if (current && !IsEnabled(*current))
-        LeaveDisabledTrack(p);
+        p.ChangeFromDisabledTrack();
 }
 
 } // namespace

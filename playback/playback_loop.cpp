@@ -4,6 +4,7 @@
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/stream_reader.h"
+#include "playback/hand_over_lock.h"
 
 #include <algorithm>
 #include <climits>
@@ -36,73 +37,125 @@ int SeekTarget(int seconds, int rate, int frame) {
 
 } // namespace
 
+// Waits `ms`, or less when a stop, a seek request or a track change wakes the
+// thread.
+void PlayerState::Idle(DWORD ms) {
+    if (wake_event)
+        WaitForSingleObject(wake_event, ms);
+    else
+        Sleep(ms);
+}
+
+int PcmTimeMs(std::int64_t bytes, int rate, int frame) {
+    std::int64_t per_second = static_cast<std::int64_t>(rate) * frame;
+    return per_second > 0 ? static_cast<int>(bytes * 1000 / per_second) : 0;
+}
+
+void PlayerState::ApplySeekRequest(int request, bool* draining) {
+    OutputServices& output = *module->output;
+    HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
+    // A seek request restarts the output at the whole second before it.
+    int position = std::max(request - request % 1000, 0);
+    decode_position_ms = position;
+    output.flush(position);
+    int target = SeekTarget(position / 1000, sample_rate, bytes_per_frame);
+    SeekStream(target, target < output_position);
+    if (!finish_requested) {
+        // A newer request that came in meanwhile stays pending.
+        seek_request_ms.compare_exchange_strong(request, kNoSeekRequest);
+        *draining = false;
+    } else {
+        *draining = true;
+    }
+}
+
 int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
     OutputServices& output = *module->output;
-    bool done = false;
+    // Draining: the stream ends once the output has played out. In the tail:
+    // the track has ended and plays out before the change to the next one.
+    bool draining = false;
+    bool in_tail = false;
+    bool yielded = false; // a sample of this track has reached the output
+    unsigned epoch = track_epoch;
     if (*stop_flag)
         return 0;
     do {
         const int frame = bytes_per_frame;
         const int block = frame * kBlockFrames;
 
-        // A seek request restarts the output at the whole second before it.
+        // The Sound Info dialog moved playback to another track, rewound.
+        if (track_epoch != epoch) {
+            epoch = track_epoch;
+            in_tail = false;
+            yielded = false;
+        }
+
         int request = seek_request_ms;
         if (request != kNoSeekRequest) {
-            int position = std::max(request - request % 1000, 0);
-            decode_position_ms = position;
-            output.flush(position);
-            int target = SeekTarget(position / 1000, sample_rate, frame);
-            SeekStream(target, target < output_position);
-            if (!finish_requested) {
-                // A newer request that came in meanwhile stays pending.
-                seek_request_ms.compare_exchange_strong(request, kNoSeekRequest);
-                done = false;
-            } else {
-                done = true;
-            }
+            ApplySeekRequest(request, &draining);
+            in_tail = false;
         }
 
         if (awaiting_restart) {
-            Sleep(kIdleSleepMs);
+            Idle(kIdleSleepMs);
             continue;
         }
-
-        if (done) {
+        if (draining) {
             output.can_write();
             if (!output.is_playing()) {
                 PostMessageA(module->main_window, kEndOfStreamNotice, 0, 0);
                 return 0;
             }
-            Sleep(kIdleSleepMs);
+            Idle(kIdleSleepMs);
+            continue;
+        }
+
+        if (in_tail) {
+            // Let the output play out what it holds; a stop or a seek request
+            // ends the wait without choosing the next track.
+            if (output.is_playing()) {
+                Idle(kIdleSleepMs);
+                continue;
+            }
+            HandOver outcome;
+            {
+                HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
+                outcome = track_epoch != epoch ? HandOver::Pending : ChangeAtTrackEnd(yielded);
+            }
+            if (outcome == HandOver::Stopped)
+                return 0;
+            if (outcome == HandOver::Finish)
+                draining = true;
+            in_tail = false;
             continue;
         }
 
         int need = module->dsp_is_active() ? 2 * block : block;
         int room = output.can_write();
         if (room < need) {
-            DWORD wait = RoomWaitMs(need, room, sample_rate, frame, max_latency_ms);
-            if (wake_event)
-                WaitForSingleObject(wake_event, wait);
-            else
-                Sleep(kFullSleepMs);
+            Idle(RoomWaitMs(need, room, sample_rate, frame, max_latency_ms));
             continue;
         }
         int got = 0;
+        int stamp = 0;
+        unsigned decoded_in = 0;
         {
-            // The block and its addition to the position are one step.
+            // The block, its addition to the position and the clock that
+            // follows from it are one step.
             StreamLock hold;
+            decoded_in = track_epoch;
             got = DecodeBlock(pcm_buffer, block);
             output_position += got;
+            stamp = decode_position_ms;
+            if (got > 0)
+                decode_position_ms = PcmTimeMs(output_position, sample_rate, frame);
         }
         if (got > 0) {
             const int bits = bits_per_sample;
             const int count = channels;
             const int rate = sample_rate;
-            int stamp = decode_position_ms;
             module->analysis_add_pcm(pcm_buffer, count, bits, stamp);
             module->vis_add_pcm(pcm_buffer, count, bits, stamp);
-            if (rate >= 100)
-                decode_position_ms += kBlockFrames * 1000 / rate;
             if (module->dsp_is_active()) {
                 int frames = module->dsp_process(reinterpret_cast<short*>(pcm_buffer), got / frame,
                                                  bits, count, rate);
@@ -110,34 +163,22 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
                 got = static_cast<int>(std::clamp<std::int64_t>(
                     static_cast<std::int64_t>(frames) * frame, 0, kPcmBufferBytes));
             }
+            HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
+            // A block of a track the user has just left is not written.
+            if (track_epoch != decoded_in)
+                continue;
             output.write(pcm_buffer, got);
         }
+        if (got > 0)
+            yielded = true;
 
         if (finish_requested) {
-            done = true;
+            draining = true;
             continue;
         }
         if (got > 0 && !end_of_stream && output_position < output_length)
             continue;
-
-        // End of the track.
-        int next = NextEnabledTrack();
-        if (next == -1) {
-            done = true;
-            continue;
-        }
-        // Let the output play out what it holds; a stop request ends the
-        // wait, and the pass, without choosing the next track.
-        while (output.is_playing()) {
-            if (*stop_flag)
-                return 0;
-            Sleep(kIdleSleepMs);
-        }
-        output.flush(0);
-        SelectTrack(next);
-        awaiting_restart = 1;
-        switching_track = 1;
-        PostMessageA(module->main_window, kRestartRequest, 0, kRestartRequestCode);
+        in_tail = true;
     } while (!*stop_flag);
     return 0;
 }

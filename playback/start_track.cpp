@@ -10,25 +10,49 @@ void ShowNotValid() {
 }
 } // namespace
 
+int PlayerState::FailStart() {
+    // Whether or not a track change kept anything open, a failed start
+    // leaves what a stop leaves: the next play starts afresh.
+    ReleaseStream();
+    return 1;
+}
+
+int PlayerState::StartThread() {
+    stop_requested = 0;
+    // The track change, if one was under way, is complete once the thread
+    // runs; clear its flag first, as a short track's thread may already set
+    // it again for the next change before this call returns.
+    switching_track = 0;
+    DWORD id = 0;
+    HANDLE created = CreateThread(nullptr, 0, PlaybackThread, &stop_requested, 0, &id);
+    if (!created)
+        return FailStart();
+    thread = created;
+    thread_id = id;
+    return 0;
+}
+
+int PlayerState::FinishStream() {
+    awaiting_restart = 0;
+    seek_request_ms = kNoSeekRequest;
+    // Nothing is left to decode, and finish_requested stays set: the thread
+    // finds the output played out and posts the end-of-stream notice.
+    end_of_stream = 1;
+    return StartThread();
+}
+
 int PlayerState::StartTrack() {
     OutputServices& output = *module->output;
-    auto fail = [&](bool close_output) {
-        if (close_output)
-            output.close();
-        CloseHandle(archive_file);
-        archive_file = INVALID_HANDLE_VALUE;
-        switching_track = 0;
-        return 1;
-    };
+    const bool changing_track = switching_track;
 
     TrackHeader header{};
     // Without its work buffers (their allocation failed at init) the player
     // cannot play anything.
     if (!pcm_buffer || !chunk_buffer)
-        return fail(false);
+        return FailStart();
     if (!ReadTrackHeader(archive_file, static_cast<std::uint32_t>(track_offset.load()), &header)) {
         ShowNotValid();
-        return fail(false);
+        return FailStart();
     }
 
     {
@@ -43,7 +67,9 @@ int PlayerState::StartTrack() {
         stream_reader.checkpoints.Prepare(output_length);
     }
     finish_requested = 0;
-    paused = 0;
+    // A pause lasts across a track change; a plain play starts unpaused.
+    if (!changing_track)
+        paused = 0;
     end_of_stream = 0;
     decode_position_ms = 0;
     seek_request_ms = kNoSeekRequest;
@@ -53,37 +79,27 @@ int PlayerState::StartTrack() {
 
     const int rate = sample_rate;
     // A track change keeps the output open, unless the new track needs
-    // another rate: then the output is reopened at that rate.
-    bool kept_open = switching_track && rate == output_sample_rate;
-    if (!kept_open) {
-        if (switching_track)
+    // another rate: then the output is reopened at that rate, paused if the
+    // user had paused. Whatever it still holds (the dialog's new track, begun
+    // before the host's answer) is let go, so the track starts once.
+    if (changing_track && rate == output_sample_rate) {
+        output.flush(0);
+    } else {
+        if (output_sample_rate != 0) {
             output.close();
+            output_sample_rate = 0;
+        }
         max_latency_ms = output.open(rate, channels, bits_per_sample, -1, -1);
         if (max_latency_ms < 0)
-            return fail(false);
+            return FailStart();
         output_sample_rate = rate;
+        if (paused)
+            output.pause(1);
     }
 
     module->set_stream_info(rate * channels * bits_per_sample / 1000, rate / 1000, channels, 1);
     module->analysis_init(max_latency_ms, rate);
     module->vis_set_format(rate, channels);
     output.set_volume(kKeepVolume);
-
-    stop_requested = 0;
-    // The track change, if one was under way, is complete once the thread
-    // runs; clear its flag first, as a short track's thread may already set
-    // it again for the next change before this call returns.
-    const bool changing_track = switching_track;
-    switching_track = 0;
-    DWORD id = 0;
-    HANDLE created = CreateThread(nullptr, 0, PlaybackThread, &stop_requested, 0, &id);
-    if (!created) {
-        // A failed play leaves the archive closed either way; an output that
-        // a track change kept open stays open, as on every failure of a
-        // track change.
-        return fail(!changing_track);
-    }
-    thread = created;
-    thread_id = id;
-    return 0;
+    return StartThread();
 }

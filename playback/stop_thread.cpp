@@ -1,5 +1,6 @@
 // Ending the playback thread.
 #include "core/player_state.h"
+#include "playback/hand_over_lock.h"
 #include "playback/playback_thread.h"
 
 DWORD WINAPI PlaybackThread(LPVOID stop_flag) {
@@ -16,8 +17,9 @@ void PlayerState::StopThread() {
     // Every wait of the playback loop gives way to the stop flag within one
     // pass (a wait the event cuts short, a sleep of 10 ms, a block, or a
     // seek), so this wait is short and needs no limit, nor a forced end that
-    // could leave the stream lock held.
-    WaitForSingleObject(thread, INFINITE);
+    // could leave a lock held. The thread may be inside a host stage that
+    // waits for the host's window to answer a message: that is answered.
+    WaitAnsweringSentMessages(thread);
     CloseHandle(thread);
     thread = NO_THREAD;
 }

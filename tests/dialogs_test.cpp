@@ -441,7 +441,14 @@ TEST_F(DialogTest, DoneWithTheCurrentRowSelectedOnlyStoresTheFlags) {
 
 TEST_F(DialogTest, DisablingThePlayingTrackMovesToTheNextSelectedRowAndRestarts) {
     std::string file = BuildTones(4);
-    player.current_track = 2; // chosen before play
+    // Track 2 chosen before play.
+    RunInfoBox(file, Parent(), [&](HWND dialog) {
+        Select(dialog, 0, false);
+        Select(dialog, 1, false);
+        Press(dialog, IDC_DONE);
+    });
+    host_->PumpMessages();
+    ASSERT_EQ(host_->RestartRequests(), 1);
     PlayHeld(file);
     ASSERT_EQ(player.current_track, 2);
     RunResult run = RunInfoBox(file, Parent(), [&](HWND dialog) {
@@ -459,7 +466,7 @@ TEST_F(DialogTest, DisablingThePlayingTrackMovesToTheNextSelectedRowAndRestarts)
     EXPECT_EQ(player.output_position, 0);
     ASSERT_EQ(host_->Flushes().size(), 1u);
     EXPECT_EQ(host_->Flushes()[0].ms, 0);
-    EXPECT_EQ(host_->RestartRequests(), 1);
+    EXPECT_EQ(host_->RestartRequests(), 2);
     EXPECT_EQ(host_->EndOfStreamNotices(), 0);
 
     // The host answers with stop and play; the output stays open and the new
@@ -470,10 +477,12 @@ TEST_F(DialogTest, DisablingThePlayingTrackMovesToTheNextSelectedRowAndRestarts)
     EXPECT_EQ(host_->Closes(), 0);
     std::size_t start = host_->Written().size();
     host_->SetRoom(1 << 20);
-    ASSERT_TRUE(WaitFor([&] { return host_->RestartRequests() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return host_->RestartRequests() == 3; }));
     EXPECT_EQ(player.current_track, 1);
-    ASSERT_EQ(host_->Flushes().size(), 2u);
-    std::vector<std::int16_t> heard = host_->SamplesWritten(start, host_->Flushes()[1].at_byte);
+    // The track change's start lets go of what the output held (flush 2),
+    // then the track plays whole up to the flush of the next change.
+    ASSERT_EQ(host_->Flushes().size(), 3u);
+    std::vector<std::int16_t> heard = host_->SamplesWritten(start, host_->Flushes()[2].at_byte);
     EXPECT_EQ(heard, built_.tracks[0].decoded);
     EXPECT_EQ(host_->EndOfStreamNotices(), 0);
 }

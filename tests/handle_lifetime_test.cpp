@@ -82,9 +82,9 @@ TEST_F(HandleLifetimeTest, TrackChangeWhoseThreadCannotStartClosesTheArchive) {
     EXPECT_FALSE(host_->Playing());
     EXPECT_EQ(player.switching_track, 0);
     EXPECT_EQ(player.archive_file, INVALID_HANDLE_VALUE);
-    // The output the track change kept open stays open, as on any failed
-    // track change.
-    EXPECT_TRUE(host_->Output().IsOpen());
+    // What a stop would let go of is let go of: the next play starts afresh.
+    EXPECT_FALSE(host_->Output().IsOpen());
+    EXPECT_EQ(player.current_track, 0);
     EXPECT_TRUE(standin::MessageBoxes().empty());
 
     plugin_record.quit();

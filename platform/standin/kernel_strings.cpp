@@ -2,6 +2,7 @@
 #include "platform/standin/windows.h"
 
 #include <cstring>
+#include <strings.h>
 
 LPSTR lstrcpyA(LPSTR destination, LPCSTR source) {
     return std::strcpy(destination, source);
@@ -25,4 +26,8 @@ LPSTR lstrcatA(LPSTR destination, LPCSTR source) {
 
 int lstrlenA(LPCSTR text) {
     return text ? static_cast<int>(std::strlen(text)) : 0;
+}
+
+int lstrcmpiA(LPCSTR first, LPCSTR second) {
+    return strcasecmp(first ? first : "", second ? second : "");
 }

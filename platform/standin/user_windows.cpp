@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <unordered_map>
@@ -15,9 +16,17 @@ namespace {
 // like the system's, costs no heap in the ordinary run of things.
 constexpr std::size_t kQueueRoom = 1024;
 
+// A message sent from another thread, on its sender's stack until answered.
+struct SentMessage {
+    MSG message;
+    LRESULT result = 0;
+    bool answered = false;
+};
+
 struct ThreadQueue {
     ThreadQueue() { messages.reserve(kQueueRoom); }
     std::vector<MSG> messages;
+    std::deque<SentMessage*> sent;
     bool quit = false;
     int quit_code = 0;
 };
@@ -66,6 +75,30 @@ bool TakeMessage(ThreadQueue& queue, LPMSG out, HWND window, UINT first, UINT la
         return true;
     }
     return false;
+}
+
+// Answers the messages other threads have sent to the calling thread's
+// windows, in the order they came. Caller holds `hold` on queues_lock; it is
+// let go while a window procedure runs.
+void AnswerSentMessages(std::unique_lock<std::mutex>& hold, ThreadQueue& queue) {
+    while (!queue.sent.empty()) {
+        SentMessage* sent = queue.sent.front();
+        queue.sent.pop_front();
+        hold.unlock();
+        LRESULT result = standin::CallWindow(sent->message.hwnd, sent->message.message,
+                                             sent->message.wParam, sent->message.lParam);
+        hold.lock();
+        sent->result = result;
+        sent->answered = true;
+        queues_changed.notify_all();
+    }
+}
+
+bool HasInput(const ThreadQueue& queue, DWORD wake_mask) {
+    if ((wake_mask & QS_SENDMESSAGE) && !queue.sent.empty())
+        return true;
+    return (wake_mask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) &&
+           (!queue.messages.empty() || queue.quit);
 }
 
 } // namespace
@@ -196,22 +229,46 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM first, LPARAM second) {
 }
 
 LRESULT SendMessageA(HWND window, UINT message, WPARAM first, LPARAM second) {
-    return standin::CallWindow(window, message, first, second);
+    const DWORD self = GetCurrentThreadId();
+    std::unique_lock<std::mutex> hold(queues_lock);
+    auto owner = WindowThreads().find(window);
+    if (owner == WindowThreads().end() || owner->second == self) {
+        hold.unlock();
+        return standin::CallWindow(window, message, first, second);
+    }
+    SentMessage sent{MSG{window, message, first, second, GetTickCount(), {}}};
+    Queues()[owner->second].sent.push_back(&sent);
+    queues_changed.notify_all();
+    // While it waits, the sender answers what is sent to its own windows.
+    ThreadQueue& mine = Queues()[self];
+    while (!sent.answered) {
+        AnswerSentMessages(hold, mine);
+        if (!sent.answered)
+            queues_changed.wait(hold, [&] { return sent.answered || !mine.sent.empty(); });
+    }
+    return sent.result;
 }
 
 BOOL PeekMessageA(LPMSG message, HWND window, UINT first, UINT last, UINT remove) {
-    std::lock_guard<std::mutex> hold(queues_lock);
-    return TakeMessage(Queues()[GetCurrentThreadId()], message, window, first, last,
-                       remove & PM_REMOVE)
-               ? TRUE
-               : FALSE;
+    std::unique_lock<std::mutex> hold(queues_lock);
+    ThreadQueue& queue = Queues()[GetCurrentThreadId()];
+    AnswerSentMessages(hold, queue);
+    // Asked for sent messages only: they are answered, nothing posted is taken.
+    if ((remove >> 16) == QS_SENDMESSAGE)
+        return FALSE;
+    return TakeMessage(queue, message, window, first, last, remove & PM_REMOVE) ? TRUE : FALSE;
 }
 
 BOOL GetMessageA(LPMSG message, HWND window, UINT first, UINT last) {
     std::unique_lock<std::mutex> hold(queues_lock);
     ThreadQueue& queue = Queues()[GetCurrentThreadId()];
-    queues_changed.wait(hold,
-                        [&] { return TakeMessage(queue, message, window, first, last, true); });
+    for (;;) {
+        AnswerSentMessages(hold, queue);
+        if (TakeMessage(queue, message, window, first, last, true))
+            break;
+        queues_changed.wait(
+            hold, [&] { return !queue.sent.empty() || queue.quit || !queue.messages.empty(); });
+    }
     return message->message == WM_QUIT ? FALSE : TRUE;
 }
 
@@ -233,19 +290,48 @@ void PostQuitMessage(int exit_code) {
     queues_changed.notify_all();
 }
 
-DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL, DWORD milliseconds, DWORD) {
-    if (count != 0) {
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
+                                DWORD milliseconds, DWORD wake_mask) {
+    if (wait_all || (count > 0 && !handles)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
+    // The objects have no common signal with the queues: with objects to
+    // watch, they are looked at again every millisecond.
+    const auto step = std::chrono::milliseconds(1);
     std::unique_lock<std::mutex> hold(queues_lock);
     ThreadQueue& queue = Queues()[GetCurrentThreadId()];
-    auto ready = [&] { return !queue.messages.empty() || queue.quit; };
-    if (milliseconds == INFINITE)
-        queues_changed.wait(hold, ready);
-    else if (!queues_changed.wait_for(hold, std::chrono::milliseconds(milliseconds), ready))
-        return WAIT_TIMEOUT;
-    return WAIT_OBJECT_0 + count;
+    for (;;) {
+        if (count > 0) {
+            hold.unlock();
+            for (DWORD i = 0; i < count; ++i) {
+                standin::KernelObject* object = standin::LookUpHandle(handles[i]);
+                if (!object) {
+                    SetLastError(ERROR_INVALID_HANDLE);
+                    return WAIT_FAILED;
+                }
+                if (object->Wait(0) == WAIT_OBJECT_0)
+                    return WAIT_OBJECT_0 + i;
+            }
+            hold.lock();
+        }
+        if (HasInput(queue, wake_mask))
+            return WAIT_OBJECT_0 + count;
+        auto ready = [&] { return HasInput(queue, wake_mask); };
+        if (milliseconds != INFINITE && Clock::now() >= until)
+            return WAIT_TIMEOUT;
+        if (count > 0) {
+            auto next = Clock::now() + step;
+            queues_changed.wait_until(hold, milliseconds == INFINITE ? next : std::min(next, until),
+                                      ready);
+        } else if (milliseconds == INFINITE) {
+            queues_changed.wait(hold, ready);
+        } else {
+            queues_changed.wait_until(hold, until, ready);
+        }
+    }
 }
 
 BOOL SetWindowTextA(HWND window, LPCSTR text) {

@@ -173,6 +173,7 @@ STANDIN_API LPSTR lstrcpyA(LPSTR destination, LPCSTR source);
 STANDIN_API LPSTR lstrcpynA(LPSTR destination, LPCSTR source, int size);
 STANDIN_API LPSTR lstrcatA(LPSTR destination, LPCSTR source);
 STANDIN_API int lstrlenA(LPCSTR text);
+STANDIN_API int lstrcmpiA(LPCSTR first, LPCSTR second);
 
 // User interface
 STANDIN_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
