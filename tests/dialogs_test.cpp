@@ -9,6 +9,7 @@
 #include "dialogs/resource_ids.h"
 #include "dialogs/text_format.h"
 #include "platform/standin/testing.h"
+#include "support/dialog_script.h"
 #include "support/fake_host.h"
 #include "support/mix_fixtures.h"
 #include "tools/mixlib/archive_builder.h"
@@ -28,6 +29,11 @@
 
 namespace {
 
+using dialogscript::Press;
+using dialogscript::RunInfoBox;
+using dialogscript::RunResult;
+using dialogscript::Select;
+using dialogscript::StaysOpen;
 using fakehost::FakeHost;
 
 constexpr int kBlockBytes = kBlockFrames * 2; // 16-bit mono
@@ -69,14 +75,6 @@ bool Selected(HWND dialog, int row) {
            0;
 }
 
-void Select(HWND dialog, int row, bool selected) {
-    LVITEMA item{};
-    item.stateMask = LVIS_SELECTED;
-    item.state = selected ? LVIS_SELECTED : 0;
-    SendMessageA(List(dialog), LVM_SETITEMSTATE, static_cast<WPARAM>(row),
-                 reinterpret_cast<LPARAM>(&item));
-}
-
 struct ColumnView {
     std::string title;
     int width = 0;
@@ -93,17 +91,6 @@ ColumnView Column(HWND dialog, int index) {
                       reinterpret_cast<LPARAM>(&column)))
         return {};
     return {text, column.cx, column.fmt};
-}
-
-void Press(HWND dialog, int id) {
-    SendMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(id), 0);
-}
-
-// True if the dialog is still there, shown, not ended and not about to close.
-bool StaysOpen(HWND dialog) {
-    MSG pending;
-    bool closing = PeekMessageA(&pending, dialog, WM_CLOSE, WM_CLOSE, PM_NOREMOVE);
-    return IsWindow(dialog) && IsWindowVisible(dialog) && !standin::DialogEnded(dialog) && !closing;
 }
 
 // Everything a user sees in the Sound Info dialog.
@@ -132,29 +119,6 @@ InfoView Look(HWND dialog) {
     view.volume_size = Field(dialog, IDC_VOLUME_SIZE);
     view.uncompressed = Field(dialog, IDC_UNCOMPRESSED);
     return view;
-}
-
-struct RunResult {
-    bool script_ran = false;
-    // The script left the dialog open with no close on its way, and the test
-    // had to close it.
-    bool forced_close = false;
-};
-
-// Runs the host's info_box for `file` with `script` acting inside the dialog.
-RunResult RunInfoBox(const std::string& file, HWND parent, std::function<void(HWND)> script) {
-    RunResult result;
-    standin::SetDialogScript([&](HWND dialog) {
-        result.script_ran = true;
-        script(dialog);
-        if (StaysOpen(dialog)) {
-            result.forced_close = true;
-            PostMessageA(dialog, WM_CLOSE, 0, 0);
-        }
-    });
-    EXPECT_EQ(InfoBox(file.c_str(), parent), 0);
-    standin::SetDialogScript(nullptr);
-    return result;
 }
 
 // ---- The player, its host and its archives

@@ -13,6 +13,7 @@
 #include "dialogs/resource_ids.h"
 #include "platform/standin/testing.h"
 #include "support/clocked_host.h"
+#include "support/dialog_script.h"
 #include "support/mix_fixtures.h"
 #include "support/played_archive.h"
 
@@ -38,14 +39,6 @@ constexpr auto kRunFor = std::chrono::seconds(10);
 std::string BuildDir() {
     const char* dir = std::getenv("KESTREL_BUILD_DIR");
     return dir ? dir : "";
-}
-
-void Select(HWND dialog, int row, bool selected) {
-    LVITEMA item{};
-    item.stateMask = LVIS_SELECTED;
-    item.state = selected ? LVIS_SELECTED : 0;
-    SendMessageA(GetDlgItem(dialog, IDC_TRACK_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(row),
-                 reinterpret_cast<LPARAM>(&item));
 }
 
 TEST(StressTest, HostCallsRaceThePlaybackThreadWithoutHangsLostNoticesOrForeignAudio) {
@@ -142,9 +135,8 @@ TEST(StressTest, HostCallsRaceThePlaybackThreadWithoutHangsLostNoticesOrForeignA
             unsigned rows = static_cast<unsigned>(between(0, (1 << tracks) - 1));
             bool cancel = chance(20);
             standin::SetDialogScript([&](HWND dialog) {
-                for (int row = 0; row < tracks; ++row)
-                    Select(dialog, row, (rows >> row) & 1u);
-                SendMessageA(dialog, WM_COMMAND, cancel ? IDC_CANCEL : IDC_DONE, 0);
+                dialogscript::Choose(dialog, rows, tracks);
+                dialogscript::Press(dialog, cancel ? IDC_CANCEL : IDC_DONE);
             });
             call("info_box",
                  [&] { plugin_record.info_box(archive.path.c_str(), host.MainWindow()); });

@@ -1,10 +1,17 @@
-// Track changes across the host's stop and play: the archive and output kept
-// open for the next track, and dropped when the host plays another file.
+// Track changes across the host's stop and play, against a fake host whose
+// output the test holds: the archive and output kept open for the next track,
+// dropped when the host plays another file, and every way a change can go
+// wrong or be overtaken (a failed start, the dialog's choice, a pause, a
+// stop, an archive with nothing to hear, a stage that talks to the host).
 #include "core/entry_points.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
+#include "dialogs/resource_ids.h"
+#include "platform/standin/testing.h"
+#include "support/dialog_script.h"
 #include "support/fake_host.h"
 #include "support/mix_fixtures.h"
+#include "support/played_archive.h"
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/archive_names.h"
 
@@ -12,6 +19,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,14 +27,23 @@
 
 namespace {
 
+using dialogscript::Choose;
+using dialogscript::Press;
+using dialogscript::RunInfoBox;
 using fakehost::FakeHost;
 
-TrackSource Tone(const std::string& title, double frequency) {
-    constexpr int kRate = 22050;
-    TrackSource source{title, kRate, {}};
-    for (int n = 0; n < kRate / 5; ++n)
+struct Tone {
+    std::string title;
+    int rate = 22050;
+    double seconds = 0.2;
+};
+
+TrackSource Source(const Tone& tone, double frequency) {
+    TrackSource source{tone.title, static_cast<std::uint16_t>(tone.rate), {}};
+    const int samples = static_cast<int>(tone.rate * tone.seconds);
+    for (int n = 0; n < samples; ++n)
         source.samples.push_back(
-            static_cast<std::int16_t>(10000 * std::sin(2 * M_PI * frequency * n / kRate)));
+            static_cast<std::int16_t>(10000 * std::sin(2 * M_PI * frequency * n / tone.rate)));
     return source;
 }
 
@@ -36,25 +53,45 @@ protected:
         host_ = std::make_unique<FakeHost>(plugin_record);
         player.current_track = 0;
         player.switching_track = 0;
-        player.InitPlayer(&plugin_record, (dir_.Path().string() + "/").c_str());
-        first_ = dir_ / "first.mix";
-        second_ = dir_ / "second.mix";
-        BuildArchive(first_, *FindKnownArchiveByName("Juniper"), dir_.Path().string() + "/",
-                     {Tone("First one", 440), Tone("First two", 550)});
-        BuildArchive(second_, *FindKnownArchiveByName("Pewter"), dir_.Path().string() + "/",
-                     {Tone("Second one", 660), Tone("Second two", 770)});
+        player.InitPlayer(&plugin_record, Dir().c_str());
+        standin::ClearMessageBoxes();
+        first_ = Build("first.mix", "Juniper", {{"First one"}, {"First two"}});
+        second_ = Build("second.mix", "Pewter", {{"Second one"}, {"Second two"}});
     }
 
     void TearDown() override {
+        host_->SetPlaying(false);
         Stop();
         player.switching_track = 0;
         Stop();
         player.FreePlayer();
+        player.track_count = 0;
+        player.archive_path[0] = '\0';
         host_.reset();
     }
 
-    bool WaitFor(const std::function<bool()>& done) {
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::string Dir() const { return dir_.Path().string() + "/"; }
+
+    // An archive of tones, one after another, the size of the named archive.
+    std::string Build(const std::string& name, const char* known, const std::vector<Tone>& tones) {
+        std::vector<TrackSource> sources;
+        for (std::size_t i = 0; i < tones.size(); ++i)
+            sources.push_back(Source(tones[i], 440.0 + 110.0 * static_cast<double>(i)));
+        std::string path = dir_ / name;
+        built_ = BuildArchive(path, *FindKnownArchiveByName(known), Dir(), sources);
+        return path;
+    }
+
+    // Overwrites bytes of the last archive built, at `at` after the start of
+    // track `track`'s header.
+    void Damage(const std::string& path, int track, int at, const std::string& bytes) {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(built_.tracks[track].entry.offset + at);
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    bool WaitFor(const std::function<bool()>& done, int timeout_ms = 5000) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         while (!done()) {
             if (std::chrono::steady_clock::now() > until)
                 return false;
@@ -64,14 +101,26 @@ protected:
         return true;
     }
 
-    // Plays the first archive until its first track has ended and the
-    // playback thread has asked the host for the next one.
-    void PlayUntilRestartRequest() {
-        ASSERT_EQ(Play(first_.c_str()), 0);
-        ASSERT_TRUE(WaitFor([&] { return host_->RestartRequests() == 1; }));
+    // Plays `file` until its first track has ended and the playback thread
+    // has asked the host for the next one.
+    void PlayUntilRestartRequest(const std::string& file) {
+        int before = host_->RestartRequests();
+        ASSERT_EQ(Play(file.c_str()), 0);
+        ASSERT_TRUE(WaitFor([&] { return host_->RestartRequests() == before + 1; }));
         ASSERT_EQ(player.switching_track.load(), 1);
         // The next thread holds before its first block: the tracks are short.
         host_->SetRoom(0);
+    }
+
+    // Plays `file` until the current track is decoded to its end and waits
+    // in its tail, the output still playing.
+    void PlayIntoTheTail(const std::string& file) {
+        host_->SetPlaying(true);
+        ASSERT_EQ(Play(file.c_str()), 0);
+        ASSERT_TRUE(WaitFor([&] {
+            return player.output_position >= player.output_length &&
+                   host_->Written().size() >= static_cast<std::size_t>(player.output_length);
+        }));
     }
 
     std::string Title() {
@@ -82,12 +131,13 @@ protected:
 
     mixtest::ScratchDir dir_;
     std::unique_ptr<FakeHost> host_;
+    BuiltArchive built_;
     std::string first_;
     std::string second_;
 };
 
 TEST_F(TrackChangeTest, StopAndPlayOfTheSameFileGoOnWithTheNextTrack) {
-    ASSERT_NO_FATAL_FAILURE(PlayUntilRestartRequest());
+    ASSERT_NO_FATAL_FAILURE(PlayUntilRestartRequest(first_));
     Stop();
     EXPECT_EQ(host_->Closes(), 0) << "the output stays open for the next track";
     ASSERT_EQ(Play(first_.c_str()), 0);
@@ -96,7 +146,7 @@ TEST_F(TrackChangeTest, StopAndPlayOfTheSameFileGoOnWithTheNextTrack) {
 }
 
 TEST_F(TrackChangeTest, PlayOfAnotherFileAfterAStopDuringATrackChangeStartsThatFile) {
-    ASSERT_NO_FATAL_FAILURE(PlayUntilRestartRequest());
+    ASSERT_NO_FATAL_FAILURE(PlayUntilRestartRequest(first_));
     // The user stopped just as the track ended: the host's stop came, but
     // the next play is of another archive.
     Stop();
@@ -105,6 +155,7 @@ TEST_F(TrackChangeTest, PlayOfAnotherFileAfterAStopDuringATrackChangeStartsThatF
     EXPECT_EQ(player.current_track.load(), 0);
     EXPECT_EQ(host_->Closes(), 1) << "the first archive's stream was let go";
     EXPECT_EQ(host_->Opens(), 2);
+    EXPECT_EQ(host_->Violations(), 0);
 }
 
 // A track so short that its thread reaches the next track change before
@@ -118,6 +169,235 @@ TEST_F(TrackChangeTest, AChangeTheNewThreadMakesAtOnceIsKept) {
         player.switching_track = 0;
         Stop();
     }
+}
+
+// However the start of the next track fails, nothing of the change is left:
+// the next play of any archive starts at its first track on an output opened
+// once.
+TEST_F(TrackChangeTest, AFailedTrackChangeLeavesNothingBehind) {
+    enum class Failure { BadHeader, ReopenFails, NoThread };
+    for (Failure failure : {Failure::BadHeader, Failure::ReopenFails, Failure::NoThread}) {
+        SCOPED_TRACE(static_cast<int>(failure));
+        // The second track needs the output reopened for another rate.
+        std::string file = Build("change.mix", "Juniper", {{"Good"}, {"Next", 11025}});
+        if (failure == Failure::BadHeader)
+            Damage(file, 1, 10, std::string(2, '\0'));
+        standin::ClearMessageBoxes();
+        host_->SetRoom(1 << 20);
+        ASSERT_NO_FATAL_FAILURE(PlayUntilRestartRequest(file));
+        Stop();
+        if (failure == Failure::ReopenFails)
+            host_->FailOpen(1);
+        if (failure == Failure::NoThread)
+            standin::FailNthCall(standin::Fault::CreateThread, 1);
+        EXPECT_EQ(Play(file.c_str()), 1);
+        EXPECT_EQ(standin::MessageBoxes().size(), failure == Failure::BadHeader ? 1u : 0u);
+        EXPECT_EQ(player.archive_file, INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(host_->IsOpen());
+        EXPECT_EQ(player.current_track.load(), 0);
+        EXPECT_EQ(player.switching_track.load(), 0);
+        EXPECT_EQ(player.awaiting_restart.load(), 0u);
+
+        int opens = host_->Opens();
+        ASSERT_EQ(Play(second_.c_str()), 0);
+        EXPECT_EQ(Title(), "Second one");
+        EXPECT_EQ(host_->Opens(), opens + 1);
+        Stop();
+        EXPECT_EQ(host_->Violations(), 0);
+    }
+}
+
+TEST_F(TrackChangeTest, ATrackChosenWhileStoppedBelongsToItsArchive) {
+    std::string five =
+        Build("five.mix", "Juniper", {{"One"}, {"Two"}, {"Three"}, {"Four"}, {"Five"}});
+    RunInfoBox(five, host_->MainWindow(), [](HWND dialog) {
+        Choose(dialog, 0b10000, 5);
+        Press(dialog, IDC_DONE);
+    });
+    ASSERT_EQ(player.current_track.load(), 4);
+    host_->SetRoom(0);
+    ASSERT_EQ(Play(second_.c_str()), 0);
+    EXPECT_EQ(Title(), "Second one");
+    Stop();
+    EXPECT_TRUE(standin::MessageBoxes().empty());
+}
+
+TEST_F(TrackChangeTest, DoneChangesNothingWhenAnotherArchiveWasLoadedMeanwhile) {
+    RunInfoBox(first_, host_->MainWindow(), [&](HWND dialog) {
+        // The host's loop runs on under the dialog: another archive plays.
+        host_->SetRoom(0);
+        ASSERT_EQ(Play(second_.c_str()), 0);
+        Choose(dialog, 0b00, 2);
+        Press(dialog, IDC_DONE);
+    });
+    host_->PumpMessages();
+    EXPECT_TRUE(player.tracks[0].flags & kTrackEnabled);
+    EXPECT_TRUE(player.tracks[1].flags & kTrackEnabled);
+    EXPECT_EQ(player.finish_requested.load(), 0);
+    EXPECT_EQ(host_->RestartRequests(), 0);
+    EXPECT_EQ(Title(), "Second one");
+}
+
+// "Done" while the last of a track still plays: the next track is the one
+// the latest choice implies, and the host is asked exactly once.
+TEST_F(TrackChangeTest, DoneWhileATracksTailPlaysKeepsTheChoice) {
+    struct Case {
+        unsigned rows;
+        int restarts_from_dialog;
+    };
+    for (Case c : {Case{0b1101, 0}, Case{0b1100, 1}}) {
+        SCOPED_TRACE(c.rows);
+        std::string four =
+            Build("four.mix", "Juniper", {{"Tone 0"}, {"Tone 1"}, {"Tone 2"}, {"Tone 3"}});
+        int before = host_->RestartRequests();
+        ASSERT_NO_FATAL_FAILURE(PlayIntoTheTail(four));
+        RunInfoBox(four, host_->MainWindow(), [&](HWND dialog) {
+            Choose(dialog, c.rows, 4);
+            Press(dialog, IDC_DONE);
+        });
+        host_->PumpMessages();
+        EXPECT_EQ(host_->RestartRequests(), before + c.restarts_from_dialog);
+        host_->SetRoom(0);
+        host_->SetPlaying(false);
+        ASSERT_TRUE(WaitFor([&] { return host_->RestartRequests() == before + 1; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        host_->PumpMessages();
+        EXPECT_EQ(host_->RestartRequests(), before + 1);
+
+        Stop();
+        ASSERT_EQ(Play(four.c_str()), 0);
+        EXPECT_EQ(Title(), "Tone 2");
+        Stop();
+        player.switching_track = 0;
+        Stop();
+        host_->SetRoom(1 << 20);
+    }
+}
+
+// Paused as a track ends: the next one starts paused, on the output kept
+// open or on one reopened for another rate, until the host unpauses.
+TEST_F(TrackChangeTest, APauseLastsAcrossATrackChange) {
+    for (int rate : {22050, 11025}) {
+        SCOPED_TRACE(rate);
+        std::string file = Build("paused.mix", "Juniper", {{"Before"}, {"After", rate}});
+        ASSERT_NO_FATAL_FAILURE(PlayIntoTheTail(file));
+        Pause();
+        host_->SetPlaying(false); // the tail played out before the pause
+        ASSERT_TRUE(WaitFor([&] { return host_->RestartRequests() > 0; }));
+        Stop();
+        ASSERT_EQ(Play(file.c_str()), 0);
+        EXPECT_EQ(Title(), "After");
+        EXPECT_EQ(IsPaused(), 1);
+        EXPECT_TRUE(host_->IsPaused());
+        Unpause();
+        EXPECT_EQ(IsPaused(), 0);
+        EXPECT_FALSE(host_->IsPaused());
+        EXPECT_EQ(host_->Violations(), 0);
+        Stop();
+        player.switching_track = 0;
+        Stop();
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(TrackChangeTest, AnArchiveThatYieldsNoAudioEndsWithOneNotice) {
+    std::string file = Build("silent.mix", "Juniper", {{"A"}, {"B"}, {"C"}});
+    // Each track's first chunk is damaged: its signature is gone.
+    for (int track = 0; track < 3; ++track)
+        Damage(file, track, 12 + 4, std::string(2, '\0'));
+    host_->SetRoom(1 << 20);
+    ASSERT_EQ(Play(file.c_str()), 0);
+    int answered = 0;
+    // The host answers every restart request with stop and play.
+    bool ended = WaitFor(
+        [&] {
+            if (host_->RestartRequests() > answered) {
+                ++answered;
+                Stop();
+                EXPECT_EQ(Play(file.c_str()), 0);
+            }
+            return host_->EndOfStreamNotices() > 0 || answered > 10;
+        },
+        3000);
+    EXPECT_TRUE(ended);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    host_->PumpMessages();
+    EXPECT_EQ(host_->EndOfStreamNotices(), 1);
+    EXPECT_EQ(host_->RestartRequests(), 2) << "one round: A to B, B to C";
+    EXPECT_TRUE(host_->Written().empty());
+}
+
+// A stop that comes as the output has played out, before the thread
+// commits the change, ends the stream as a plain stop does.
+TEST_F(TrackChangeTest, AStopBeforeTheCommitIsAPlainStop) {
+    bool once = false;
+    host_->OnPlayedOut([&] {
+        if (!std::exchange(once, true))
+            player.stop_requested = 1; // what the host's stop does first
+    });
+    ASSERT_NO_FATAL_FAILURE(PlayIntoTheTail(first_));
+    host_->SetPlaying(false);
+    ASSERT_TRUE(WaitFor([&] { return WaitForSingleObject(player.thread, 0) == WAIT_OBJECT_0; }));
+    Stop();
+    host_->PumpMessages();
+    EXPECT_EQ(host_->RestartRequests(), 0);
+    EXPECT_FALSE(host_->IsOpen());
+    EXPECT_EQ(player.archive_file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(player.switching_track.load(), 0);
+}
+
+// The time comes from the samples decoded: the stage timestamps and the
+// reported time are exact to the ms, and at a track's end it is the length.
+TEST_F(TrackChangeTest, TheClockFollowsTheSamples) {
+    for (int rate : {22050, 11025, 8000}) {
+        SCOPED_TRACE(rate);
+        std::string file = Build("clock.mix", "Juniper", {{"Long", rate, 3.3}, {"Next"}});
+        ASSERT_NO_FATAL_FAILURE(PlayIntoTheTail(file));
+        const int length = GetLength();
+        EXPECT_EQ(length, static_cast<int>(std::int64_t{player.output_length} * 1000 / (rate * 2)));
+        std::vector<int> stamps = host_->Timestamps();
+        ASSERT_FALSE(stamps.empty());
+        for (std::size_t i = 0; i < stamps.size(); ++i)
+            ASSERT_EQ(stamps[i], static_cast<int>(std::int64_t{576} * 1000 *
+                                                  static_cast<std::int64_t>(i) / rate))
+                << "block " << i;
+        EXPECT_EQ(GetOutputTime(), length);
+        // A seek past the end never reports a time beyond the track.
+        SetOutputTime(length + 5000);
+        ASSERT_TRUE(WaitFor([&] { return player.seek_request_ms == kNoSeekRequest; }));
+        EXPECT_EQ(GetOutputTime(), length);
+        host_->SetPlaying(false);
+        Stop();
+        player.switching_track = 0;
+        Stop();
+        TearDown();
+        SetUp();
+    }
+}
+
+// A host stage that sends a message to the host's window on every block
+// (and waits for its answer) cannot hold up stop; posted messages wait for
+// the host's own loop.
+TEST_F(TrackChangeTest, StopAnswersAStageThatTalksToTheHostWindow) {
+    std::string file = Build("long.mix", "Juniper", {{"Long", 22050, 10}});
+    host_->SetSendingStage(true);
+    host_->SetRoom(1 << 20);
+    ASSERT_EQ(Play(file.c_str()), 0);
+    // The thread is now blocked sending its first block's message.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    PostMessageA(host_->MainWindow(), WM_APP + 8, 0, 0);
+    {
+        played::Watchdog watchdog(3000);
+        watchdog.Enter("stop");
+        Stop();
+        watchdog.Leave();
+    }
+    EXPECT_GE(host_->Received(FakeHost::kStageMessage), 1);
+    EXPECT_EQ(host_->Received(WM_APP + 8), 0) << "stop dispatched a posted message";
+    host_->PumpMessages();
+    EXPECT_EQ(host_->Received(WM_APP + 8), 1);
+    EXPECT_FALSE(host_->IsOpen());
 }
 
 } // namespace

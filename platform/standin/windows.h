@@ -104,6 +104,7 @@ using LPOVERLAPPED = OVERLAPPED*;
 #define WM_TIMER 0x0113u
 #define WM_MOUSEACTIVATE 0x0021u
 #define WM_USER 0x0400u
+#define WM_APP 0x8000u
 
 #define LOWORD(l) (static_cast<WORD>(static_cast<std::uintptr_t>(l) & 0xFFFF))
 #define HIWORD(l) (static_cast<WORD>((static_cast<std::uintptr_t>(l) >> 16) & 0xFFFF))

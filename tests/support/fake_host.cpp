@@ -14,17 +14,36 @@ constexpr const char* kWindowClass = "KestrelFakeHost";
 // The record's slots are plain functions; they reach the one fake host.
 struct Slots {
     static int Open(int, int, int, int, int) {
-        ++current->opens_;
+        if (current->open_)
+            ++current->violations_;
+        if (++current->opens_ == current->fail_open_at_)
+            return -1;
+        current->open_ = true;
+        current->paused_ = false;
         return 0;
     }
-    static void Close() { ++current->closes_; }
+    static void Close() {
+        if (!current->open_)
+            ++current->violations_;
+        ++current->closes_;
+        current->open_ = false;
+        current->paused_ = false;
+    }
     static void Write(char* buffer, int bytes) {
+        if (!current->open_)
+            ++current->violations_;
         std::lock_guard<std::mutex> hold(current->lock_);
         current->written_.insert(current->written_.end(), buffer, buffer + std::max(bytes, 0));
     }
     static int CanWrite() { return current->room_; }
-    static int IsPlaying() { return current->playing_ ? 1 : 0; }
-    static void Pause(int) {}
+    static int IsPlaying() {
+        if (current->playing_)
+            return 1;
+        if (current->on_played_out_)
+            current->on_played_out_();
+        return 0;
+    }
+    static void Pause(int flag) { current->paused_ = flag != 0; }
     static void SetVolume(int) {}
     static void SetPan(int) {}
     static void FlushOutput(int ms) {
@@ -35,7 +54,14 @@ struct Slots {
 
     static void AnalysisInit(int, int) {}
     static void AnalysisDeinit() {}
-    static void AddPcm(void*, int, int, int) {}
+    static void AnalysePcm(void*, int, int, int timestamp) {
+        std::lock_guard<std::mutex> hold(current->lock_);
+        current->timestamps_.push_back(timestamp);
+    }
+    static void VisPcm(void*, int, int, int) {
+        if (current->sending_)
+            SendMessageA(current->window_, FakeHost::kStageMessage, 0, 0);
+    }
     static void VisSetFormat(int, int) {}
     static int DspIsActive() { return 0; }
     static int DspProcess(short*, int samples, int, int, int) { return samples; }
@@ -67,8 +93,8 @@ FakeHost::FakeHost(PluginRecord& record) : record_(record), saved_(record) {
     record.output = &services_;
     record.analysis_init = Slots::AnalysisInit;
     record.analysis_deinit = Slots::AnalysisDeinit;
-    record.analysis_add_pcm = Slots::AddPcm;
-    record.vis_add_pcm = Slots::AddPcm;
+    record.analysis_add_pcm = Slots::AnalysePcm;
+    record.vis_add_pcm = Slots::VisPcm;
     record.vis_set_format = Slots::VisSetFormat;
     record.dsp_is_active = Slots::DspIsActive;
     record.dsp_process = Slots::DspProcess;
@@ -86,6 +112,15 @@ LRESULT CALLBACK FakeHost::WindowProc(HWND, UINT message, WPARAM, LPARAM) {
     std::lock_guard<std::mutex> hold(current->lock_);
     current->received_.push_back(message);
     return 0;
+}
+
+void FakeHost::OnPlayedOut(std::function<void()> call) {
+    on_played_out_ = std::move(call);
+}
+
+std::vector<int> FakeHost::Timestamps() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return timestamps_;
 }
 
 void FakeHost::PumpMessages() {
