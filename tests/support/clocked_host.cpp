@@ -121,6 +121,12 @@ bool ClockedOutput::IsPaused() {
     return paused_;
 }
 
+void ClockedOutput::HostPaused(bool paused) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Advance();
+    host_paused_ = paused;
+}
+
 int ClockedOutput::Violations() {
     std::lock_guard<std::mutex> hold(lock_);
     return violations_;
@@ -155,6 +161,8 @@ void ClockedOutput::Advance() {
         return;
     credit_ += seconds * speed_ * static_cast<double>(BytesPerSecond());
     auto drained = std::min<std::int64_t>(buffered_, static_cast<std::int64_t>(credit_));
+    if (drained > 0 && host_paused_)
+        ++violations_;
     buffered_ -= drained;
     played_ += drained;
     credit_ -= static_cast<double>(drained);
@@ -165,6 +173,8 @@ void ClockedOutput::Advance() {
 int ClockedOutput::Open(int sample_rate, int channels, int bits, int, int) {
     std::lock_guard<std::mutex> hold(lock_);
     ++opens_;
+    if (open_)
+        ++violations_;
     if (fail_open_at_ != 0 && opens_ == fail_open_at_)
         return -1;
     open_ = true;
@@ -180,6 +190,8 @@ int ClockedOutput::Open(int sample_rate, int channels, int bits, int, int) {
 
 void ClockedOutput::Close() {
     std::lock_guard<std::mutex> hold(lock_);
+    if (!open_)
+        ++violations_;
     open_ = false;
     paused_ = false;
     buffered_ = 0;
@@ -318,8 +330,18 @@ void ClockedHost::Pump() {
 }
 
 int ClockedHost::Play(const std::string& file) {
+    output_.HostPaused(false);
+    return PlayStream(file);
+}
+
+void ClockedHost::Stop() {
+    StopStream();
+    output_.HostPaused(false);
+}
+
+int ClockedHost::PlayStream(const std::string& file) {
     if (playing_)
-        Stop();
+        StopStream();
     file_ = file;
     Enter("play");
     int result = record_.play(file.c_str());
@@ -333,7 +355,7 @@ int ClockedHost::Play(const std::string& file) {
     return result;
 }
 
-void ClockedHost::Stop() {
+void ClockedHost::StopStream() {
     if (!playing_)
         return;
     // Whatever the stream posted before it is stopped belongs to it.
@@ -346,6 +368,23 @@ void ClockedHost::Stop() {
     playing_ = false;
     sessions_.back().ended_by_itself = ended;
     Pump();
+}
+
+void ClockedHost::Pause() {
+    // As a player's pause button: nothing to pause while nothing plays.
+    if (!playing_)
+        return;
+    Enter("pause");
+    record_.pause();
+    Leave();
+    output_.HostPaused(true);
+}
+
+void ClockedHost::Unpause() {
+    output_.HostPaused(false);
+    Enter("unpause");
+    record_.unpause();
+    Leave();
 }
 
 void ClockedHost::Settle() {
@@ -377,9 +416,7 @@ int ClockedHost::Serve() {
         } else if (posted.message == kRestartRequest && posted.second == kRestartRequestCode) {
             if (from)
                 ++from->restarts;
-            if (playing_)
-                Stop();
-            Play(file_);
+            PlayStream(file_);
         }
         Pump();
     }

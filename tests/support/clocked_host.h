@@ -41,8 +41,12 @@ public:
     int Opens();
     bool IsOpen();
     bool IsPaused();
-    // Calls that broke the device's contract: writing while closed or more
-    // than can_write offered.
+    // The host's own pause, as the user pressed it: while it is on, nothing
+    // may be heard, whatever the plug-in did to the device meanwhile.
+    void HostPaused(bool paused);
+    // Calls that broke the device's contract: opening while open, closing
+    // while closed, writing while closed or more than can_write offered, and
+    // audio heard while the host was paused.
     int Violations();
     std::int64_t BytesWritten();
     // Everything written since the last call, with a -1 entry in `flushes`
@@ -76,6 +80,7 @@ private:
     int opens_ = 0;
     bool open_ = false;
     bool paused_ = false;
+    bool host_paused_ = false;
     bool held_ = false;
     int rate_ = 0;
     int frame_ = 2;
@@ -113,10 +118,14 @@ public:
     void SetDsp(bool active);
 
     // The host's commands; each is what the player does on a user's action.
-    // Play stops a playing stream first; returns play's result.
+    // Play stops a playing stream first; returns play's result. Both end the
+    // host's pause, as a player's play and stop buttons do.
     int Play(const std::string& file);
     // Stops the playing stream, if one plays.
     void Stop();
+    // The user's pause and unpause.
+    void Pause();
+    void Unpause();
     // Stops, and answers what the stream posted meanwhile (a restart request
     // plays again), until nothing plays and nothing waits: as a host does
     // before quit. The output's clock is held meanwhile, so that a track
@@ -142,6 +151,10 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM first, LPARAM second);
+    // The calls themselves; answering a restart request uses them without
+    // touching the host's pause.
+    int PlayStream(const std::string& file);
+    void StopStream();
     void Pump();
     void Enter(const char* what);
     void Leave();

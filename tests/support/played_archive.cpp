@@ -64,13 +64,15 @@ std::uint64_t SliceIndex::Key(const std::int16_t* samples) {
     return key;
 }
 
-bool SliceIndex::Contains(const char* bytes, int count) const {
+bool SliceIndex::Contains(const char* bytes, int count, int track) const {
     if (count <= 0 || count % 2 != 0)
         return false;
     std::vector<std::int16_t> block(static_cast<std::size_t>(count) / 2);
     std::memcpy(block.data(), bytes, static_cast<std::size_t>(count));
-    auto matches = [&](int track, std::size_t at) {
-        const auto& samples = tracks_[static_cast<std::size_t>(track)];
+    auto matches = [&](int in, std::size_t at) {
+        if (track >= 0 && in != track)
+            return false;
+        const auto& samples = tracks_[static_cast<std::size_t>(in)];
         return at + block.size() <= samples.size() &&
                std::memcmp(samples.data() + at, block.data(), count) == 0;
     };

@@ -47,8 +47,8 @@ class SliceIndex {
 public:
     explicit SliceIndex(const std::vector<std::vector<std::int16_t>>& tracks);
     // Whether the bytes are 16-bit samples that appear, in this order and
-    // without a gap, in one extraction.
-    bool Contains(const char* bytes, int count) const;
+    // without a gap, in one extraction (in that of `track`, if not -1).
+    bool Contains(const char* bytes, int count, int track = -1) const;
 
 private:
     static std::uint64_t Key(const std::int16_t* samples);
