@@ -153,6 +153,8 @@ protected:
         player.awaiting_restart = 0;
         player.track_count = 0;
         player.total_size = 0;
+        player.output_sample_rate = 0;
+        player.archive_path[0] = '\0';
     }
 
     const KnownArchive& Juniper() { return *FindKnownArchiveByName("Juniper"); }
