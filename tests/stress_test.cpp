@@ -186,10 +186,10 @@ TEST(StressTest, HostCallsRaceThePlaybackThreadWithoutHangsLostNoticesOrForeignA
         }
     }
     std::printf("stress: %ld host calls in %.1f s (seed %u): %zu plays, %d track changes asked, "
-                "%d end-of-stream notices, %d dialogs, %d seeks, %ld blocks written; longest "
-                "call %.1f ms\n",
+                "%d end-of-stream notices, %d dialogs, %d seeks, %ld blocks written (%ld foreign, "
+                "%ld of a disabled track); longest call %.1f ms\n",
                 calls, seconds, seed, sessions.size(), restarts, notices, dialogs, seeks,
-                blocks.load(), watchdog.LongestMs());
+                blocks.load(), foreign_blocks.load(), disabled_blocks.load(), watchdog.LongestMs());
 
     EXPECT_GE(calls, 1000);
     EXPECT_EQ(foreign_blocks, 0) << "blocks that are no slice of the current track's audio";
