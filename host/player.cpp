@@ -48,7 +48,8 @@ int Player::Run(const std::vector<std::string>& archives) {
         .Int("failed_plays", failed_plays_)
         .Int("violations", violations)
         .Int("heard", device_->TotalHeardBytes())
-        .Num("heard_ms", device_->TotalHeardMs());
+        .Num("heard_ms", device_->TotalHeardMs())
+        .Int("heard_while_paused", device_->HeardWhilePausedBytes());
     Unload();
     wav_.Close();
     if (violations > 0)
@@ -134,6 +135,7 @@ void Player::PlayArchive(const std::string& archive) {
     stream_over_ = false;
     next_action_ = 0;
     unpause_pending_ = false;
+    device_->SetHostPaused(false);
     seek_pending_ = false;
     // Before play: the clock starts with the playback thread.
     ArmHorizon();
@@ -233,6 +235,8 @@ void Player::CheckActions() {
         log_.Event("unpause")
             .Int("time", device_->HeardTimeMs())
             .Int("plugin_time", record_->get_output_time());
+        // From here on the output may play again.
+        device_->SetHostPaused(false);
         record_->unpause();
         log_.Event("unpaused").Int("is_paused", record_->is_paused());
         unpause_pending_ = false;
@@ -272,6 +276,9 @@ void Player::CheckActions() {
         record_->set_output_time(action.value);
     } else {
         record_->pause();
+        // Once pause has returned, nothing more may be heard until unpause,
+        // whatever the plug-in does with the output meanwhile.
+        device_->SetHostPaused(true);
         log_.Event("pause")
             .Int("time", device_->HeardTimeMs())
             .Int("plugin_time", record_->get_output_time())

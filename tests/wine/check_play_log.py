@@ -85,7 +85,14 @@ def main():
     events = [json.loads(line) for line in open("%s/%s.jsonl" % (folder, scenario))]
     heard = pcm("%s/%s.wav" % (folder, scenario))
     {"plain": plain, "seek": seek, "failed": failed}[scenario](folder, events, heard)
-    check(named(events, "finished")[0]["violations"] == 0, "the output's contract held")
+    for v in named(events, "violation"):
+        check(False, "violation at %.1f ms: %s (%s)" % (v["t"], v["what"], v.get("value", "")))
+    end = named(events, "finished")
+    check(len(end) == 1, "the run finished")
+    if end:
+        check(end[0]["violations"] == 0, "the output's contract held")
+        check(end[0]["heard_while_paused"] == 0,
+              "%d bytes heard while paused" % end[0]["heard_while_paused"])
     plays = named(events, "play_call")
     writes = named(events, "out.write")
     if plays and writes:
