@@ -54,6 +54,14 @@ if [ "$runner" = wine ]; then
     fi
 fi
 
+# The help names every option the parsers take.
+usage=${probe:-$(run --help)} || fail "--help exited $?"
+sources=$(cd "$here/../../host" && pwd)
+for option in $(grep -oh '"--[a-z-]*"' "$sources"/command_line.cpp "$sources"/dialog_automation.cpp |
+    tr -d '"' | sort -u); do
+    grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$usage" || fail "--help does not mention $option"
+done
+
 extract() { # ARCHIVE TRACK OUT
     "$mixtool" extract --index-dir . "$1" --track "$2" -o "$3" >/dev/null || fail "extract $1 $2"
 }
