@@ -49,7 +49,10 @@ int Player::Run(const std::vector<std::string>& archives) {
         .Int("violations", violations)
         .Int("heard", device_->TotalHeardBytes())
         .Num("heard_ms", device_->TotalHeardMs())
-        .Int("heard_while_paused", device_->HeardWhilePausedBytes());
+        .Int("heard_while_paused", device_->HeardWhilePausedBytes())
+        .Int("stage_sent", services_->StageMessagesSent())
+        .Int("stage_answered", services_->StageMessagesAnswered())
+        .Int("stage_answered_elsewhere", window_->StageMessagesAnsweredElsewhere());
     Unload();
     wav_.Close();
     if (violations > 0)
@@ -88,7 +91,7 @@ bool Player::Load() {
         [this](const char* bytes, int count, int rate, int channels, int bits) {
             wav_.Append(bytes, count, rate, channels, bits);
         });
-    services_ = std::make_unique<HostServices>(options_.dsp, &log_);
+    services_ = std::make_unique<HostServices>(options_.dsp, window_->Handle(), &log_);
 
     // As the media player does: its window and the library first, then init,
     // then the services before anything plays.

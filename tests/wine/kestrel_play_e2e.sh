@@ -88,6 +88,21 @@ run --fast --seek 61500@2000 --events seek/seek.jsonl --wav seek/seek.wav long.m
     fail "seek run exited $?"
 python3 "$here/check_play_log.py" seek seek || status=1
 
+# A DSP stage and a visualisation feed that send the host's window a message
+# on every block, as real stages do, and a stop mid-track: stop must not
+# wait forever for a thread that waits for the host's answer.
+mkdir send && cp seek/x0.wav send/x0.wav
+limit=60 run --fast --dsp send --until 5000 --events send/send.jsonl --wav send/send.wav \
+    long.mix >/dev/null
+code=$?
+if [ $code = 0 ]; then
+    python3 "$here/check_play_log.py" send send || status=1
+else
+    [ $code = 124 ] && echo "FAIL: the run with a stage that talks to the host hung (killed after 60 s)"
+    [ $code = 124 ] || echo "FAIL: the run with a stage that talks to the host exited $code"
+    status=1
+fi
+
 # Failures: missing, unknown size, known size without its index; then a
 # good archive still plays.
 mkdir failed && echo "not an archive" >odd.mix && truncate -s 270673111 noindex.mix
