@@ -43,7 +43,7 @@ int Player::Run(const std::vector<std::string>& archives) {
         PlayArchive(archive);
     }
     window_->PumpMessages();
-    int violations = device_->Violations();
+    int violations = device_->Violations() + reentries_;
     log_.Event("finished")
         .Int("failed_plays", failed_plays_)
         .Int("violations", violations)
@@ -209,7 +209,9 @@ bool Player::Play(const char* reason) {
 
 void Player::Stop(const char* reason) {
     std::int64_t start = ClockTicks();
+    inside_stop_ = true;
     record_->stop();
+    inside_stop_ = false;
     double took = MsSince(start);
     playing_ = false;
     log_.Event("stop")
@@ -293,7 +295,22 @@ void Player::CheckActions() {
     ArmHorizon();
 }
 
+bool Player::ReenteredStop(const char* message) {
+    if (!inside_stop_)
+        return false;
+    // While stop waits for its thread, the host's thread may answer messages
+    // sent to it, but a posted one handled there would call the plug-in
+    // again from inside its own stop.
+    ++reentries_;
+    log_.Event("violation")
+        .Str("what", "posted message handled inside stop")
+        .Str("message", message);
+    return true;
+}
+
 void Player::OnRestartRequest() {
+    if (ReenteredStop("restart_request"))
+        return;
     log_.Event("restart_request")
         .Bool("playing", playing_)
         .Bool("ignored", stream_over_)
@@ -311,6 +328,8 @@ void Player::OnRestartRequest() {
 }
 
 void Player::OnEndOfStream() {
+    if (ReenteredStop("end_of_stream"))
+        return;
     log_.Event("end_of_stream")
         .Bool("playing", playing_)
         .Bool("ignored", stream_over_)
