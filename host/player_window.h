@@ -12,7 +12,7 @@
 // the window from the plug-in's playback thread, as visualisation and DSP
 // stages ask the player's window for its state. The window answers
 // StageAnswer(first parameter).
-constexpr UINT kStageMessage = 0x8000;
+constexpr UINT kStageMessage = WM_APP;
 constexpr LRESULT StageAnswer(WPARAM first) {
     return static_cast<LRESULT>(first + 1);
 }
