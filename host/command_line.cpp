@@ -86,7 +86,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* e
             options.actions.push_back({ScheduledAction::Kind::Pause, a, b});
         } else if (word == "--dsp") {
             if (!ParseDspMode(value, &options.dsp)) {
-                *error = "--dsp takes double, half or zero";
+                *error = "--dsp takes double, half, zero or send";
                 return false;
             }
         } else if (word == "--until") {

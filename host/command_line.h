@@ -11,7 +11,9 @@ constexpr double kFastSpeed = 1000.0; // seconds of audio per second: the plug-i
 constexpr char kUsage[] =
     "usage: kestrel-play [--plugin PATH] [--fast | --speed N] [--wav OUT.wav]\n"
     "                    [--events OUT.jsonl] [--seek MS@AT]... [--pause AT:FOR]...\n"
-    "                    [--dsp double|half|zero] [--until MS] [--fail-open N] ARCHIVE...\n"
+    "                    [--dsp double|half|zero|send] [--until MS] [--fail-open N]\n"
+    "                    [--info-box AT:STEP,... [--dialog-events OUT.jsonl] [--shots DIR]]\n"
+    "                    ARCHIVE...\n"
     "Plays each ARCHIVE through the plug-in (default: the one beside this program)\n"
     "on a headless output device with a two-second buffer drained in real time.\n"
     "  --fast          drain as fast as the plug-in keeps up; actions at exact times\n"
@@ -20,11 +22,22 @@ constexpr char kUsage[] =
     "  --events OUT    log every call, message and message box as JSON lines\n"
     "  --seek MS@AT    ask for a seek to MS once the output time reaches AT\n"
     "  --pause AT:FOR  pause once the output time reaches AT, for FOR real ms\n"
-    "  --dsp MODE      a DSP stage that doubles, halves or drops every block\n"
+    "  --dsp MODE      a DSP stage that doubles, halves or drops every block, or\n"
+    "                  (send) passes it on after the stage and the visualisation\n"
+    "                  feed each send a message to the host's window\n"
     "  --until MS      stop once MS of audio has been heard in all\n"
     "  --fail-open N   the N-th opening of the output fails\n"
+    "  -h, --help      this text\n"
+    "Sound Info dialog automation (first ARCHIVE):\n"
+    "  --info-box AT:STEP,...  open the info box once the output time reaches AT,\n"
+    "                  then carry out the steps: read, select=N, deselect=N|all,\n"
+    "                  done, cancel, cool, escape, enter, close, expect=CAPTION,\n"
+    "                  shot=NAME\n"
+    "  --dialog-events OUT  log the steps and what the dialogs show as JSON lines\n"
+    "  --shots DIR     where shot=NAME waits for the file NAME.done\n"
     "Actions run in the order given. Exit status: 0 played, 1 a play failed,\n"
-    "2 bad arguments or no plug-in, 3 the plug-in broke the output's contract.\n";
+    "2 bad arguments or no plug-in, 3 the plug-in broke the output's contract\n"
+    "(or played audio while paused), 4 a dialog step failed.\n";
 
 struct CommandLine {
     PlayerOptions options;

@@ -1,5 +1,7 @@
 #include "host/host_services.h"
 
+#include "host/player_window.h"
+
 namespace {
 
 HostServices* installed = nullptr;
@@ -52,12 +54,15 @@ bool ParseDspMode(const std::string& text, DspMode* mode) {
         *mode = DspMode::Half;
     else if (text == "zero")
         *mode = DspMode::Zero;
+    else if (text == "send")
+        *mode = DspMode::Send;
     else
         return false;
     return true;
 }
 
-HostServices::HostServices(DspMode mode, EventLog* log) : mode_(mode), log_(log) {
+HostServices::HostServices(DspMode mode, HWND host_window, EventLog* log)
+    : mode_(mode), host_window_(host_window), log_(log) {
     InitializeCriticalSection(&lock_);
 }
 
@@ -97,6 +102,35 @@ long long HostServices::BlocksAnalysed() {
     return blocks;
 }
 
+long long HostServices::StageMessagesSent() {
+    EnterCriticalSection(&lock_);
+    long long sent = stage_sent_;
+    LeaveCriticalSection(&lock_);
+    return sent;
+}
+
+long long HostServices::StageMessagesAnswered() {
+    EnterCriticalSection(&lock_);
+    long long answered = stage_answered_;
+    LeaveCriticalSection(&lock_);
+    return answered;
+}
+
+void HostServices::TalkToHost() {
+    if (mode_ != DspMode::Send)
+        return;
+    EnterCriticalSection(&lock_);
+    WPARAM sequence = static_cast<WPARAM>(++stage_sent_);
+    LeaveCriticalSection(&lock_);
+    // Not under the lock: this waits until the window's thread has answered,
+    // and that thread may want the lock meanwhile.
+    LRESULT answer = SendMessageA(host_window_, kStageMessage, sequence, 0);
+    EnterCriticalSection(&lock_);
+    if (answer == StageAnswer(sequence))
+        ++stage_answered_;
+    LeaveCriticalSection(&lock_);
+}
+
 void HostServices::AnalysisInit(int max_latency_ms, int sample_rate) {
     log_->Event("analysis_init").Int("max_latency", max_latency_ms).Int("rate", sample_rate);
 }
@@ -120,6 +154,7 @@ void HostServices::VisAddPcm(void*, int channels, int bits, int timestamp_ms) {
         .Int("channels", channels)
         .Int("bits", bits)
         .Int("timestamp", timestamp_ms);
+    TalkToHost();
 }
 
 void HostServices::VisSetFormat(int sample_rate, int channels) {
@@ -152,6 +187,8 @@ int HostServices::DspProcess(short* buffer, int samples, int bits, int channels,
                 buffer[f * channels + c] = buffer[(2 * f) * channels + c];
     } else if (mode_ == DspMode::Zero) {
         frames = 0;
+    } else if (mode_ == DspMode::Send) {
+        TalkToHost();
     }
     log_->Event("dsp_process")
         .Int("samples", samples)

@@ -1,7 +1,7 @@
 // The host's other services in the plug-in record: the analysis and
 // visualisation feeds, the DSP stage and the stream information. They log
 // what they are given; the DSP stage can be a test stage that changes the
-// block's length.
+// block's length, or one that talks to the host's window as real stages do.
 #pragma once
 
 #include "core/plugin_record.h"
@@ -14,9 +14,13 @@ enum class DspMode {
     Double, // every sample frame twice: the block comes back twice as long
     Half,   // every other frame: the block comes back half as long
     Zero,   // nothing comes back
+    // The block comes back as it was, but the stage and the visualisation
+    // feed each send the host's window kStageMessage (player_window.h) and
+    // wait for its answer, from the plug-in's playback thread.
+    Send,
 };
 
-// "double", "half" or "zero"; false for anything else.
+// "double", "half", "zero" or "send"; false for anything else.
 bool ParseDspMode(const std::string& text, DspMode* mode);
 
 struct StreamInfo {
@@ -27,7 +31,8 @@ struct StreamInfo {
 
 class HostServices {
 public:
-    HostServices(DspMode mode, EventLog* log);
+    // `host_window` is the window the Send stage talks to.
+    HostServices(DspMode mode, HWND host_window, EventLog* log);
     ~HostServices();
     HostServices(const HostServices&) = delete;
     HostServices& operator=(const HostServices&) = delete;
@@ -38,6 +43,9 @@ public:
     // What the services were told, for the host's display.
     StreamInfo LastStreamInfo();
     long long BlocksAnalysed();
+    // Messages the Send stage sent, and those the window answered rightly.
+    long long StageMessagesSent();
+    long long StageMessagesAnswered();
 
     // The slots' behaviour.
     void AnalysisInit(int max_latency_ms, int sample_rate);
@@ -51,9 +59,14 @@ public:
     void Unexpected(const char* slot);
 
 private:
+    void TalkToHost();
+
     DspMode mode_;
+    HWND host_window_;
     EventLog* log_;
     CRITICAL_SECTION lock_;
     StreamInfo info_;
     long long blocks_ = 0;
+    long long stage_sent_ = 0;
+    long long stage_answered_ = 0;
 };

@@ -151,6 +151,12 @@ void OutputDevice::PlayOut(std::int64_t bytes) {
         int piece = static_cast<int>(std::min(bytes, size - at));
         if (sink_)
             sink_(ring_.data() + at, piece, sample_rate_, channels_, bits_);
+        if (host_paused_) {
+            if (heard_in_this_pause_ == 0)
+                Violation("heard while paused", piece);
+            heard_in_this_pause_ += piece;
+            heard_while_paused_ += piece;
+        }
         played_ += piece;
         heard_bytes_ += piece;
         heard_ms_ += static_cast<double>(piece) * 1000.0 / static_cast<double>(BytesPerSecond());
@@ -341,6 +347,22 @@ int OutputDevice::SampleRate() {
 std::int64_t OutputDevice::Flushes() {
     Hold hold(this);
     return flushes_;
+}
+
+std::int64_t OutputDevice::HeardWhilePausedBytes() {
+    Hold hold(this);
+    return heard_while_paused_;
+}
+
+void OutputDevice::SetHostPaused(bool paused) {
+    // The hold plays what was due before the change under the old state.
+    Hold hold(this);
+    if (host_paused_ && !paused && heard_in_this_pause_ > 0)
+        log_->Event("heard_while_paused")
+            .Int("bytes", heard_in_this_pause_)
+            .Int("heard", heard_bytes_);
+    host_paused_ = paused;
+    heard_in_this_pause_ = 0;
 }
 
 int OutputDevice::Violations() {

@@ -58,6 +58,13 @@ public:
     int Pan();
     int SampleRate();
     int Violations(); // calls that broke the device's contract
+    std::int64_t HeardWhilePausedBytes();
+
+    // Whether the host has paused the plug-in (from the return of its pause
+    // until the call of its unpause). Audio the clock plays meanwhile is a
+    // violation, once per pause: the user hears sound after pressing Pause.
+    // Writing to the device meanwhile is fine.
+    void SetHostPaused(bool paused);
     std::int64_t Flushes();
 
     // Holds the clock at output time `ms` until ClearHorizon: audio up to
@@ -114,6 +121,10 @@ private:
     bool limit_set_ = false;
     double limit_ms_ = 0;
     bool limit_reached_ = false;
+
+    bool host_paused_ = false;
+    std::int64_t heard_in_this_pause_ = 0;
+    std::int64_t heard_while_paused_ = 0;
 
     double heard_ms_ = 0;
     std::int64_t heard_bytes_ = 0;

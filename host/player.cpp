@@ -43,12 +43,16 @@ int Player::Run(const std::vector<std::string>& archives) {
         PlayArchive(archive);
     }
     window_->PumpMessages();
-    int violations = device_->Violations();
+    int violations = device_->Violations() + reentries_;
     log_.Event("finished")
         .Int("failed_plays", failed_plays_)
         .Int("violations", violations)
         .Int("heard", device_->TotalHeardBytes())
-        .Num("heard_ms", device_->TotalHeardMs());
+        .Num("heard_ms", device_->TotalHeardMs())
+        .Int("heard_while_paused", device_->HeardWhilePausedBytes())
+        .Int("stage_sent", services_->StageMessagesSent())
+        .Int("stage_answered", services_->StageMessagesAnswered())
+        .Int("stage_answered_elsewhere", window_->StageMessagesAnsweredElsewhere());
     Unload();
     wav_.Close();
     if (violations > 0)
@@ -87,7 +91,7 @@ bool Player::Load() {
         [this](const char* bytes, int count, int rate, int channels, int bits) {
             wav_.Append(bytes, count, rate, channels, bits);
         });
-    services_ = std::make_unique<HostServices>(options_.dsp, &log_);
+    services_ = std::make_unique<HostServices>(options_.dsp, window_->Handle(), &log_);
 
     // As the media player does: its window and the library first, then init,
     // then the services before anything plays.
@@ -134,6 +138,7 @@ void Player::PlayArchive(const std::string& archive) {
     stream_over_ = false;
     next_action_ = 0;
     unpause_pending_ = false;
+    device_->SetHostPaused(false);
     seek_pending_ = false;
     // Before play: the clock starts with the playback thread.
     ArmHorizon();
@@ -204,7 +209,9 @@ bool Player::Play(const char* reason) {
 
 void Player::Stop(const char* reason) {
     std::int64_t start = ClockTicks();
+    inside_stop_ = true;
     record_->stop();
+    inside_stop_ = false;
     double took = MsSince(start);
     playing_ = false;
     log_.Event("stop")
@@ -233,6 +240,8 @@ void Player::CheckActions() {
         log_.Event("unpause")
             .Int("time", device_->HeardTimeMs())
             .Int("plugin_time", record_->get_output_time());
+        // From here on the output may play again.
+        device_->SetHostPaused(false);
         record_->unpause();
         log_.Event("unpaused").Int("is_paused", record_->is_paused());
         unpause_pending_ = false;
@@ -272,6 +281,9 @@ void Player::CheckActions() {
         record_->set_output_time(action.value);
     } else {
         record_->pause();
+        // Once pause has returned, nothing more may be heard until unpause,
+        // whatever the plug-in does with the output meanwhile.
+        device_->SetHostPaused(true);
         log_.Event("pause")
             .Int("time", device_->HeardTimeMs())
             .Int("plugin_time", record_->get_output_time())
@@ -283,7 +295,22 @@ void Player::CheckActions() {
     ArmHorizon();
 }
 
+bool Player::ReenteredStop(const char* message) {
+    if (!inside_stop_)
+        return false;
+    // While stop waits for its thread, the host's thread may answer messages
+    // sent to it, but a posted one handled there would call the plug-in
+    // again from inside its own stop.
+    ++reentries_;
+    log_.Event("violation")
+        .Str("what", "posted message handled inside stop")
+        .Str("message", message);
+    return true;
+}
+
 void Player::OnRestartRequest() {
+    if (ReenteredStop("restart_request"))
+        return;
     log_.Event("restart_request")
         .Bool("playing", playing_)
         .Bool("ignored", stream_over_)
@@ -301,6 +328,8 @@ void Player::OnRestartRequest() {
 }
 
 void Player::OnEndOfStream() {
+    if (ReenteredStop("end_of_stream"))
+        return;
     log_.Event("end_of_stream")
         .Bool("playing", playing_)
         .Bool("ignored", stream_over_)

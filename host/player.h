@@ -70,6 +70,9 @@ private:
     void LogFileInfo(const char* path);
     void CheckActions();
     void ArmHorizon();
+    // True (and a violation) if a posted message reached the window while
+    // the plug-in's stop was under way.
+    bool ReenteredStop(const char* message);
     void OnRestartRequest() override;
     void OnEndOfStream() override;
 
@@ -88,6 +91,8 @@ private:
     bool playing_ = false;    // between a successful play and its stop
     bool stream_over_ = true; // no archive is being played
     bool until_reached_ = false;
+    bool inside_stop_ = false;
+    int reentries_ = 0;
     int failed_plays_ = 0;
     std::size_t next_action_ = 0;
     bool unpause_pending_ = false;

@@ -6,12 +6,15 @@ namespace {
 
 constexpr char kClassName[] = "KestrelPlayHost";
 
-PlayerWindowHandler* handler_of_window = nullptr; // one player window per process
+// One player window per process. The stage message may reach the procedure
+// on another thread (a cross-thread send run where it was sent), hence atomic.
+std::atomic<PlayerWindow*> the_window{nullptr};
 
 } // namespace
 
-PlayerWindow::PlayerWindow(PlayerWindowHandler* handler) : handler_(handler) {
-    handler_of_window = handler_;
+PlayerWindow::PlayerWindow(PlayerWindowHandler* handler)
+    : handler_(handler), thread_(GetCurrentThreadId()) {
+    the_window = this;
     WNDCLASSA window_class{};
     window_class.lpfnWndProc = WindowProc;
     window_class.hInstance = GetModuleHandleA(nullptr);
@@ -25,8 +28,8 @@ PlayerWindow::~PlayerWindow() {
     if (window_)
         DestroyWindow(window_);
     UnregisterClassA(kClassName, GetModuleHandleA(nullptr));
-    if (handler_of_window == handler_)
-        handler_of_window = nullptr;
+    PlayerWindow* self = this;
+    the_window.compare_exchange_strong(self, nullptr);
 }
 
 bool PlayerWindow::PumpMessages() {
@@ -41,13 +44,22 @@ bool PlayerWindow::PumpMessages() {
 }
 
 LRESULT CALLBACK PlayerWindow::WindowProc(HWND window, UINT message, WPARAM first, LPARAM second) {
-    if (handler_of_window) {
+    PlayerWindow* self = the_window;
+    if (self && message == kStageMessage) {
+        // Only counters here: on a stand-in whose SendMessage runs the
+        // procedure on the sender's thread, this runs on the playback thread.
+        ++self->stage_answered_;
+        if (GetCurrentThreadId() != self->thread_)
+            ++self->stage_elsewhere_;
+        return StageAnswer(first);
+    }
+    if (self && self->handler_) {
         if (message == kRestartRequest && second == kRestartRequestCode) {
-            handler_of_window->OnRestartRequest();
+            self->handler_->OnRestartRequest();
             return 0;
         }
         if (message == kEndOfStreamNotice) {
-            handler_of_window->OnEndOfStream();
+            self->handler_->OnEndOfStream();
             return 0;
         }
     }

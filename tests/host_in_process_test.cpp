@@ -49,7 +49,7 @@ TEST(HostInProcess, StopEndsTheWaitForAPausedOutputAtATracksEnd) {
 
     EventLog log; // off: nothing written
     OutputDevice device(OutputDeviceOptions{}, &log, nullptr);
-    HostServices services(DspMode::Off, &log);
+    HostServices services(DspMode::Off, nullptr, &log);
     Messages messages;
     PlayerWindow window(&messages);
 

@@ -63,6 +63,23 @@ def seek(folder, events, heard):
     check(len(stops) == 1 and stops[0]["ms"] < 100, "stop returned within 100 ms")
 
 
+def send(folder, events, heard):
+    # Stopped after 5 s of the long track by --until.
+    track = pcm(folder + "/x0.wav")
+    check(len(heard) == 5 * 22050 * 2 and heard == track[:len(heard)],
+          "heard: the track's first 5 s exactly (%d bytes)" % len(heard))
+    stops = named(events, "stop")
+    check(len(stops) == 1 and stops[0]["ms"] < 100,
+          "stop returned within 100 ms: %s" % [s["ms"] for s in stops])
+    end = named(events, "finished")[0]
+    check(end["stage_sent"] > 0 and end["stage_answered"] == end["stage_sent"],
+          "the window answered every message the stages sent: %d of %d"
+          % (end["stage_answered"], end["stage_sent"]))
+    check(end["stage_answered_elsewhere"] == 0,
+          "%d messages answered on the sending thread, not the window's"
+          % end["stage_answered_elsewhere"])
+
+
 def failed(folder, events, heard):
     results = [e["result"] for e in named(events, "play")]
     check(results == [1, 1, 1, 0], "play results %s, expected [1, 1, 1, 0]" % results)
@@ -84,8 +101,15 @@ def main():
     scenario, folder = sys.argv[1], sys.argv[2]
     events = [json.loads(line) for line in open("%s/%s.jsonl" % (folder, scenario))]
     heard = pcm("%s/%s.wav" % (folder, scenario))
-    {"plain": plain, "seek": seek, "failed": failed}[scenario](folder, events, heard)
-    check(named(events, "finished")[0]["violations"] == 0, "the output's contract held")
+    {"plain": plain, "seek": seek, "send": send, "failed": failed}[scenario](folder, events, heard)
+    for v in named(events, "violation"):
+        check(False, "violation at %.1f ms: %s (%s)" % (v["t"], v["what"], v.get("value", "")))
+    end = named(events, "finished")
+    check(len(end) == 1, "the run finished")
+    if end:
+        check(end[0]["violations"] == 0, "the output's contract held")
+        check(end[0]["heard_while_paused"] == 0,
+              "%d bytes heard while paused" % end[0]["heard_while_paused"])
     plays = named(events, "play_call")
     writes = named(events, "out.write")
     if plays and writes:

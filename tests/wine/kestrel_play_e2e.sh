@@ -26,12 +26,15 @@ cd "$work" || fail "cannot enter $work"
 cp "$play" "$plugin" . || fail "cannot copy the programs"
 exe=./$(basename "$play")
 
+# Each run ends within $limit seconds or fails (status 124): a run that
+# hangs must fail the test, not stall it.
+limit=300
 run() {
     if [ "$runner" = wine ]; then
         # A window of its own is all it makes; a display keeps user32 happy.
-        WINEDEBUG=-all timeout 300 ${xvfb:-} wine "$exe" "$@"
+        WINEDEBUG=-all timeout -k 5 $limit ${xvfb:-} wine "$exe" "$@"
     else
-        timeout 300 "$exe" "$@"
+        timeout -k 5 $limit "$exe" "$@"
     fi
 }
 
@@ -51,18 +54,30 @@ if [ "$runner" = wine ]; then
     fi
 fi
 
+# The help names every option the parsers take.
+usage=${probe:-$(run --help)} || fail "--help exited $?"
+sources=$(cd "$here/../../host" && pwd)
+for option in $(grep -oh '"--[a-z-]*"' "$sources"/command_line.cpp "$sources"/dialog_automation.cpp |
+    tr -d '"' | sort -u); do
+    grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$usage" || fail "--help does not mention $option"
+done
+
 extract() { # ARCHIVE TRACK OUT
     "$mixtool" extract --index-dir . "$1" --track "$2" -o "$3" >/dev/null || fail "extract $1 $2"
 }
 status=0
 
 # Three tracks, the middle one at another rate; the plug-in wraps round to
-# the first after the last, so the run stops once all three are heard.
+# the first after the last, so the run stops once all three are heard. A
+# pause at the first track's very end spans the change to the second rate:
+# nothing may be heard until the unpause.
 mkdir plain && "$mixtool" build --index-dir . -o three.mix tone:437:3:22050:One \
     tone:523:2:11025:Two tone:611:4:22050:Three >/dev/null || fail "build three.mix"
 for t in 0 1 2; do extract three.mix $t plain/x$t.wav; done
-run --fast --until 9000 --events plain/plain.jsonl --wav plain/plain.wav three.mix >/dev/null ||
-    fail "plain run exited $?"
+run --fast --pause 3000:300 --until 9000 --events plain/plain.jsonl --wav plain/plain.wav \
+    three.mix >/dev/null
+code=$?
+[ $code = 0 ] || { echo "FAIL: the plain run exited $code"; status=1; }
 python3 "$here/check_play_log.py" plain plain || status=1
 
 # One long track: a seek forward, then the stream's end.
@@ -72,6 +87,21 @@ extract long.mix 0 seek/x0.wav
 run --fast --seek 61500@2000 --events seek/seek.jsonl --wav seek/seek.wav long.mix >/dev/null ||
     fail "seek run exited $?"
 python3 "$here/check_play_log.py" seek seek || status=1
+
+# A DSP stage and a visualisation feed that send the host's window a message
+# on every block, as real stages do, and a stop mid-track: stop must not
+# wait forever for a thread that waits for the host's answer.
+mkdir send && cp seek/x0.wav send/x0.wav
+limit=60 run --fast --dsp send --until 5000 --events send/send.jsonl --wav send/send.wav \
+    long.mix >/dev/null
+code=$?
+if [ $code = 0 ]; then
+    python3 "$here/check_play_log.py" send send || status=1
+else
+    [ $code = 124 ] && echo "FAIL: the run with a stage that talks to the host hung (killed after 60 s)"
+    [ $code = 124 ] || echo "FAIL: the run with a stage that talks to the host exited $code"
+    status=1
+fi
 
 # Failures: missing, unknown size, known size without its index; then a
 # good archive still plays.
