@@ -88,32 +88,27 @@ void HostServices::Install(PluginRecord* record) {
     record->set_stream_info = ::SetStreamInfo;
 }
 
-StreamInfo HostServices::LastStreamInfo() {
+template <typename T> T HostServices::Locked(const T& field) {
     EnterCriticalSection(&lock_);
-    StreamInfo info = info_;
+    T value = field;
     LeaveCriticalSection(&lock_);
-    return info;
+    return value;
+}
+
+StreamInfo HostServices::LastStreamInfo() {
+    return Locked(info_);
 }
 
 long long HostServices::BlocksAnalysed() {
-    EnterCriticalSection(&lock_);
-    long long blocks = blocks_;
-    LeaveCriticalSection(&lock_);
-    return blocks;
+    return Locked(blocks_);
 }
 
 long long HostServices::StageMessagesSent() {
-    EnterCriticalSection(&lock_);
-    long long sent = stage_sent_;
-    LeaveCriticalSection(&lock_);
-    return sent;
+    return Locked(stage_sent_);
 }
 
 long long HostServices::StageMessagesAnswered() {
-    EnterCriticalSection(&lock_);
-    long long answered = stage_answered_;
-    LeaveCriticalSection(&lock_);
-    return answered;
+    return Locked(stage_answered_);
 }
 
 void HostServices::TalkToHost() {

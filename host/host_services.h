@@ -59,6 +59,8 @@ public:
     void Unexpected(const char* slot);
 
 private:
+    // A copy of `field`, read under the lock.
+    template <typename T> T Locked(const T& field);
     void TalkToHost();
 
     DspMode mode_;
