@@ -89,9 +89,20 @@ int __cdecl GetLength() {
 }
 
 int __cdecl GetOutputTime() {
-    int written = Output().get_written_time();
-    int heard = Output().get_output_time();
-    std::int64_t time = static_cast<std::int64_t>(player.decode_position_ms) + heard - written;
+    // The three readings belong together: if the playback thread moved on
+    // while the output was asked (the host's thread may be held up for a
+    // while), they are taken again.
+    int position = 0;
+    int written = 0;
+    int heard = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        position = player.decode_position_ms;
+        written = Output().get_written_time();
+        heard = Output().get_output_time();
+        if (player.decode_position_ms == position)
+            break;
+    }
+    std::int64_t time = static_cast<std::int64_t>(position) + heard - written;
     // Never before the track's start nor past its end, whatever the output
     // reports meanwhile.
     int length = CurrentTrackLength();
