@@ -4,7 +4,10 @@
 # test's programs do not find a server (and a desktop) made for another
 # display, or none.
 #   wine_session.sh COMMAND...
+# KESTREL_WINEPREFIX, where set, names a ready prefix to use instead of the
+# build's own (the emulated test machine has one made in advance).
 set -u
+[ -n "${KESTREL_WINEPREFIX:-}" ] && export WINEPREFIX=$KESTREL_WINEPREFIX
 if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
