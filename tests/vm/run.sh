@@ -91,7 +91,7 @@ done
 start=$SECONDS
 setpriv --pdeathsig KILL -- qemu-system-x86_64 "${args[@]}" </dev/null &
 qemu_pid=$!
-sleep "$limit" &
+setpriv --pdeathsig KILL -- sleep "$limit" &
 watchdog_pid=$!
 finished=""
 wait -n -p finished "$qemu_pid" "$watchdog_pid"
