@@ -229,8 +229,8 @@ const char* SlotName(int slot) {
 }
 
 constexpr Word kLatencyMs = 1234;
-constexpr Word kOutputTimeMs = 4700;
-constexpr Word kWrittenTimeMs = 5000;
+constexpr Word kOutputTimeMs = 5000;
+constexpr Word kWrittenTimeMs = 5050;
 constexpr int kBlockBytes = 576 * 2;
 constexpr int kFirstRate = 22050;
 constexpr int kSecondRate = 11025;
