@@ -42,6 +42,8 @@ mkdir -p "$cache/debs"
 exec 9>"$cache/lock"
 flock 9
 ready && { echo "$image"; exit 0; }
+# Left by a build that was killed outright: under the lock no other is running.
+rm -rf --one-file-system "$cache"/build.*
 
 # The mirror and suites this machine's apt uses for bookworm: "URI SUITE" lines.
 mapfile -t sources < <(apt-cache policy | awk -v s="$suite" '
