@@ -1,6 +1,6 @@
 // abi_check.exe PLUGIN_DLL ARCHIVE: the plug-in's calling contract as a
-// 32-bit media player sees it. The archive holds two tracks, a 2 s one at
-// 22050 Hz and a short one at 11025 Hz, with its index beside the plug-in.
+// 32-bit media player sees it. The archive's first two tracks are "One", 2 s
+// at 22050 Hz, and a short one at 11025 Hz; its index is beside the plug-in.
 //
 // The record is read as the player reads it, 38 machine words, without the
 // plug-in's own header: every function slot is called through a small
@@ -11,7 +11,10 @@
 // a logger; the test checks each call's arguments in order, and that the
 // stack depth at each call site never moves, which catches a plug-in that
 // expects a service to remove its arguments wherever it calls that service
-// again from the same frame (the playback thread's calls, every pass).
+// again from the same frame (the playback thread's calls, every pass), or
+// from a routine without a frame pointer (whose return then goes astray). A
+// service called only once from a routine that keeps a frame pointer leaves
+// no trace once that routine has returned, and none is looked for.
 // No floating point: i686 code uses x87, which is slow under emulation.
 #include "platform/win32.h"
 
