@@ -30,9 +30,9 @@ $(addprefix test-,$(PRESETS)): test-%: build-%
 test-win32: build-native
 test-win64: build-native
 
-# Where the kernel cannot run 32-bit programs, the win32 build's Windows
-# runtime tests run in an emulated 32-bit-capable machine (tests/vm), all in
-# one boot; its disk image is made on the first run and cached.
+# The win32 build's Windows runtime tests once more, in an emulated machine
+# whose kernel runs 32-bit programs whatever this one's does (tests/vm), all
+# in one boot; its disk image is made on the first run and cached.
 test-win32-guest: build-win32 build-native
 	@echo "== Testing win32 in the emulated machine"
 	@$(TIMED) test-win32-guest bash tests/vm/win32_tests.sh build/win32

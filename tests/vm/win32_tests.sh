@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # Runs the 32-bit product's Windows runtime tests (CTest label wine-runtime
-# of the win32 build) where this machine's kernel cannot run 32-bit code:
-# inside the emulated guest (image.sh, run.sh), all in one boot, on the same
-# build tree, shared into the guest at its own path.
+# of the win32 build) inside the emulated guest (image.sh, run.sh), whose
+# kernel runs 32-bit code whatever this machine's does: all in one boot, on
+# the same build tree, shared into the guest at its own path.
 #   win32_tests.sh [BUILD_DIR]          (default build/win32)
-# KESTREL_WIN32_GUEST chooses: auto (the default) runs the guest only where
-# this kernel cannot run 32-bit programs, since the tests have then already
-# run natively in the win32 build's own test stage; always runs it in any
-# case; never does not.
+# KESTREL_WIN32_GUEST chooses: always (the default) runs the guest in any
+# case; auto runs it only where this kernel cannot run 32-bit programs, as
+# the tests have otherwise run natively in the win32 build's own test stage;
+# never does not run it.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 build=$(realpath -m "${1:-$repo/build/win32}")
-mode=${KESTREL_WIN32_GUEST:-auto}
+mode=${KESTREL_WIN32_GUEST:-always}
 say() { echo "win32 guest: $*"; }
 loud() {
     echo "****************************************************************"
@@ -28,7 +28,7 @@ never)
 auto)
     # The 32-bit Wine loader is what the tests start first.
     if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-        say "this kernel runs 32-bit programs: the win32 runtime tests ran natively in the win32 test stage (KESTREL_WIN32_GUEST=always runs them in the guest too)"
+        say "KESTREL_WIN32_GUEST=auto and this kernel runs 32-bit programs: the win32 runtime tests ran natively in the win32 test stage"
         exit 0
     fi ;;
 always) ;;
