@@ -6,8 +6,10 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PRESETS := native native-asan native-tsan win32 win64
+# Each stage of the tests says how long it took.
+TIMED := bash scripts/timed.sh
 
-.PHONY: demo test test-fuzz setup build format-check bench fuzz clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: demo test test-fuzz test-win32-guest setup build format-check bench fuzz clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 setup:
 	@bash scripts/setup.sh
@@ -16,11 +18,11 @@ setup:
 $(addprefix build-,$(PRESETS)): build-%: setup
 	@echo "== Building $*"
 	@cmake --preset $* >/dev/null
-	@cmake --build --preset $* -j $(JOBS)
+	@$(TIMED) build-$* cmake --build --preset $* -j $(JOBS)
 
 $(addprefix test-,$(PRESETS)): test-%: build-%
 	@echo "== Testing $*"
-	@ctest --preset $* -j $(JOBS) --timeout 600
+	@$(TIMED) test-$* ctest --preset $* -j $(JOBS) --timeout 600
 
 # The Windows programs are tested under Wine against the native build's tools:
 # the 32-bit product where the machine can run 32-bit programs, and the same
@@ -28,12 +30,20 @@ $(addprefix test-,$(PRESETS)): test-%: build-%
 test-win32: build-native
 test-win64: build-native
 
+# The win32 build's Windows runtime tests once more, in an emulated machine
+# whose kernel runs 32-bit programs whatever this one's does (tests/vm), all
+# in one boot; its disk image is made on the first run and cached.
+test-win32-guest: build-win32 build-native
+	@echo "== Testing win32 in the emulated machine"
+	@$(TIMED) test-win32-guest bash tests/vm/win32_tests.sh build/win32
+
 build: $(addprefix build-,$(PRESETS))
 
-test: setup format-check test-native test-native-asan test-native-tsan test-win32 test-win64 test-fuzz
+test: setup format-check test-native test-native-asan test-native-tsan test-win32 test-win32-guest test-win64 test-fuzz
 	@echo "All tests passed."
 
 format-check:
+	@echo "== Checking the format"
 	@files=$$(git ls-files '*.cpp' '*.h'); \
 	if ! clang-format --dry-run --Werror $$files; then \
 	  echo "Formatting differs from .clang-format (run clang-format -i)"; exit 1; fi
@@ -49,7 +59,7 @@ fuzz: setup
 
 # About a minute of fuzzing per target, in the clang fuzz build.
 test-fuzz: setup
-	@bash scripts/fuzz.sh short
+	@$(TIMED) test-fuzz bash scripts/fuzz.sh short
 
 clean:
 	rm -rf build demo

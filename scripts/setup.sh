@@ -10,7 +10,8 @@ pkgs=(cmake make g++ ninja-build googletest libgtest-dev libbenchmark-dev
       clang clang-format libclang-rt-14-dev valgrind python3
       g++-mingw-w64-i686-posix binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-      wine wine32:i386 wine64 xvfb xauth imagemagick x11-utils xdotool)
+      wine wine32:i386 wine64 xvfb xauth imagemagick x11-utils xdotool
+      qemu-system-x86 debootstrap e2fsprogs)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
