@@ -19,9 +19,10 @@ void PlayerState::InitPlayer(PluginRecord* record, const char* directory) {
     // Without the event the playback thread falls back to plain sleeps.
     if (!wake_event)
         wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    // Free (signalled) until someone takes it.
-    if (!hand_over)
-        hand_over = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+    if (!hand_over_ready) {
+        InitializeCriticalSection(&hand_over);
+        hand_over_ready = true;
+    }
     player_instance = this;
 }
 
@@ -40,13 +41,16 @@ void PlayerState::FreePlayer() {
     }
     stream_reader.checkpoints.Release();
     // The host stops the stream before quit; a thread still running would
-    // need the lock, so it then stays.
-    if (thread == NO_THREAD || thread == nullptr)
+    // need the locks, so they then stay.
+    if (thread == NO_THREAD || thread == nullptr) {
         ReleaseStreamLock();
-    for (HANDLE* event : {&wake_event, &hand_over}) {
-        if (*event)
-            CloseHandle(*event);
-        *event = nullptr;
+        if (hand_over_ready)
+            DeleteCriticalSection(&hand_over);
+        hand_over_ready = false;
+    }
+    if (wake_event) {
+        CloseHandle(wake_event);
+        wake_event = nullptr;
     }
 }
 

@@ -111,11 +111,12 @@ public:
     // Cuts the playback thread's wait for room in the output short when a
     // stop, a seek request or a track change comes in.
     HANDLE wake_event = nullptr;
-    // The hand-over lock (an auto-reset event, signalled while free): held
-    // by the playback thread around each write to the output and each seek,
-    // and by whoever decides or commits a track change. The host's thread
-    // takes it answering messages sent to it meanwhile.
-    HANDLE hand_over = nullptr;
+    // The hand-over lock: held by the playback thread around each write to
+    // the output and each seek, and by whoever decides or commits a track
+    // change. The host's thread takes it answering messages sent to it
+    // meanwhile (playback/hand_over_lock.h).
+    CRITICAL_SECTION hand_over{};
+    bool hand_over_ready = false;
     // Counts the Sound Info dialog's moves to another track; a block
     // decoded before one is never written.
     Shared<unsigned> track_epoch{0};
@@ -133,6 +134,9 @@ private:
     // host's answer ends the stream with its one end-of-stream notice.
     int FinishStream();
     void ApplySeekRequest(int request, bool* draining);
+    // Makes `next` the current track, rewound, with the output emptied, and
+    // asks the host to restart unless a request is already on its way.
+    void CommitChange(int next);
     void Idle(DWORD ms);
 };
 

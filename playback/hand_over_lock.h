@@ -4,23 +4,25 @@
 
 #include "platform/win32.h"
 
-// Waits for `object` (a thread to end, a lock to be free) on the host's
-// thread. Host stages called on the playback thread may send messages to the
-// host's main window and wait for the answer; those are answered meanwhile,
-// and only those: a posted message (a restart request, say) stays queued, as
-// handling it here would re-enter the plug-in.
+// Waits for `object` (a thread to end) on the host's thread. Host stages
+// called on the playback thread may send messages to the host's main window
+// and wait for the answer; those are answered meanwhile, and only those: a
+// posted message (a restart request, say) stays queued, as handling it here
+// would re-enter the plug-in.
 DWORD WaitAnsweringSentMessages(HANDLE object);
 
-// Holds the hand-over lock (an auto-reset event that is signalled while
-// free) for a scope. Without the lock (its creation failed) it does nothing.
+// Holds the hand-over lock for a scope. The playback thread enters it as any
+// critical section; the host's thread answers sent messages while it waits,
+// since the playback thread may hold it across an output call that waits for
+// the host's window.
 class HandOverLock {
 public:
     enum class Side { HostThread, PlaybackThread };
-    HandOverLock(HANDLE lock, Side side);
+    HandOverLock(CRITICAL_SECTION& lock, Side side);
     ~HandOverLock();
     HandOverLock(const HandOverLock&) = delete;
     HandOverLock& operator=(const HandOverLock&) = delete;
 
 private:
-    HANDLE lock_;
+    CRITICAL_SECTION& lock_;
 };

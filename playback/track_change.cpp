@@ -23,6 +23,25 @@ void PostRestartRequest(PlayerState& p) {
 
 } // namespace
 
+void PlayerState::CommitChange(int next) {
+    {
+        // The playback thread sees the old track or the new one rewound,
+        // never half a change.
+        StreamLock hold;
+        SelectTrack(next);
+        SeekStream(0, 1);
+        decode_position_ms = 0;
+    }
+    // Nothing more of the track left is written or heard.
+    ++track_epoch;
+    module->output->flush(0);
+    if (wake_event)
+        SetEvent(wake_event);
+    // A change already on its way is only re-aimed: the host has been asked.
+    if (!switching_track.exchange(1))
+        PostRestartRequest(*this);
+}
+
 HandOver PlayerState::ChangeAtTrackEnd(bool yielded_audio) {
     // A stop that came before this point ends the stream as a plain stop
     // does; one that comes after it finds the change committed.
@@ -40,17 +59,12 @@ HandOver PlayerState::ChangeAtTrackEnd(bool yielded_audio) {
     int next = NextEnabledTrack();
     if (next == -1 || silent_tracks >= EnabledTracks(*this))
         return HandOver::Finish;
-    module->output->flush(0);
-    SelectTrack(next);
-    decode_position_ms = 0;
     awaiting_restart = 1;
-    switching_track = 1;
-    PostRestartRequest(*this);
+    CommitChange(next);
     return HandOver::Changed;
 }
 
 void PlayerState::ChangeFromDisabledTrack() {
-    const bool thread_exists = thread != NO_THREAD && thread != nullptr;
     // Searching on from the current track, which is the one a change on its
     // way has selected.
     int next = NextEnabledTrack();
@@ -67,27 +81,16 @@ void PlayerState::ChangeFromDisabledTrack() {
             SetEvent(wake_event);
         return;
     }
+    if (thread != NO_THREAD && thread != nullptr) {
+        CommitChange(next);
+        return;
+    }
+    // Nothing plays: the host's play reopens the archive at this track.
     {
-        // The playback thread sees the old track or the new one rewound,
-        // never half a change.
         StreamLock hold;
         SelectTrack(next);
         SeekStream(0, 1);
-        if (thread_exists)
-            decode_position_ms = 0;
     }
-    if (!thread_exists) {
-        // Nothing plays: the host's play reopens the archive at this track.
-        switching_track = 0;
-        PostRestartRequest(*this);
-        return;
-    }
-    ++track_epoch;
-    module->output->flush(0);
-    if (wake_event)
-        SetEvent(wake_event);
-    if (switching_track)
-        return; // re-aimed: the host has been asked already
-    switching_track = 1;
+    switching_track = 0;
     PostRestartRequest(*this);
 }

@@ -123,6 +123,10 @@ void EnterCriticalSection(LPCRITICAL_SECTION section) {
     static_cast<std::recursive_mutex*>(section->lock)->lock();
 }
 
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
+    return static_cast<std::recursive_mutex*>(section->lock)->try_lock() ? TRUE : FALSE;
+}
+
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
     static_cast<std::recursive_mutex*>(section->lock)->unlock();
 }

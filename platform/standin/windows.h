@@ -160,6 +160,7 @@ STANDIN_API DWORD GetCurrentThreadId();
 STANDIN_API void Sleep(DWORD milliseconds);
 STANDIN_API void InitializeCriticalSection(LPCRITICAL_SECTION section);
 STANDIN_API void EnterCriticalSection(LPCRITICAL_SECTION section);
+STANDIN_API BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
 STANDIN_API void LeaveCriticalSection(LPCRITICAL_SECTION section);
 STANDIN_API void DeleteCriticalSection(LPCRITICAL_SECTION section);
 
