@@ -17,12 +17,14 @@
 // no trace once that routine has returned, and none is looked for.
 // No floating point: i686 code uses x87, which is slow under emulation.
 #include "platform/win32.h"
+#include "tests/wine/pump_until.h"
 
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 static_assert(sizeof(void*) == 4, "the calling contract checked here is the 32-bit one");
 
@@ -379,11 +381,11 @@ Word CallSlot(int slot, std::initializer_list<Word> args) {
 
 struct Expected {
     int service;
-    std::initializer_list<Word> args;
+    std::vector<Word> args;
 };
 
 // The host-thread calls logged since `from` must be exactly `expected`.
-void ExpectHostCalls(const char* during, LONG from, std::initializer_list<Expected> expected) {
+void ExpectHostCalls(const char* during, LONG from, const std::vector<Expected>& expected) {
     auto next = expected.begin();
     for (LONG i = from; i < call_count; ++i) {
         const Call& call = calls[i];
@@ -407,6 +409,15 @@ void ExpectHostCalls(const char* during, LONG from, std::initializer_list<Expect
     }
     for (; next != expected.end(); ++next)
         Fail("%s: no call of %s", during, kServiceTable[next->service].name);
+}
+
+// What a track's start asks of the host at `rate`.
+std::vector<Expected> TrackStart(int rate) {
+    return {{kOpen, {W(rate), 1, 16, W(-1), W(-1)}},
+            {kSetStreamInfo, {W(rate * 16 / 1000), W(rate / 1000), 1, 1}},
+            {kAnalysisInit, {kLatencyMs, W(rate)}},
+            {kVisSetFormat, {W(rate), 1}},
+            {kOutputSetVolume, {W(-666)}}};
 }
 
 // The last playback-thread call of `service` logged since `from`, or null.
@@ -479,19 +490,6 @@ void CheckBlocks(LONG from, int rate, Word first_timestamp) {
     }
     if (!buffer || blocks == 0)
         Fail("no block reached the output");
-}
-
-bool WaitFor(volatile LONG& counter, LONG target) {
-    const DWORD start = GetTickCount();
-    while (counter < target) {
-        if (GetTickCount() - start > kWaitMs)
-            return false;
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        Sleep(5);
-    }
-    return true;
 }
 
 LRESULT CALLBACK HostWindow(HWND window, UINT message, WPARAM first, LPARAM second) {
@@ -622,12 +620,7 @@ int main(int argc, char** argv) {
         Fail("play failed");
         return 1;
     }
-    ExpectHostCalls("play", mark,
-                    {{kOpen, {W(kFirstRate), 1, 16, W(-1), W(-1)}},
-                     {kSetStreamInfo, {W(kFirstRate * 16 / 1000), W(kFirstRate / 1000), 1, 1}},
-                     {kAnalysisInit, {kLatencyMs, W(kFirstRate)}},
-                     {kVisSetFormat, {W(kFirstRate), 1}},
-                     {kOutputSetVolume, {W(-666)}}});
+    ExpectHostCalls("play", mark, TrackStart(kFirstRate));
     if (PlayBlocks(3))
         CheckBlocks(mark, kFirstRate, 0);
 
@@ -686,7 +679,7 @@ int main(int argc, char** argv) {
     // is asked to restart; its stop and play start the next track.
     mark = call_count;
     InterlockedExchange(&credit, 1 << 30);
-    if (!WaitFor(restart_requests, 1))
+    if (!PumpUntil(restart_requests, 1, kWaitMs))
         Fail("no restart request at the end of the first track");
     const Call* drained = LastThreadCall(kIsPlaying, mark);
     flush = LastThreadCall(kFlush, mark);
@@ -700,13 +693,9 @@ int main(int argc, char** argv) {
     CallSlot(kPlay, {W(archive)});
     // The next track has another rate: the output kept open for the track
     // change is opened again at that rate.
-    ExpectHostCalls("play of the next track", mark,
-                    {{kClose, {}},
-                     {kOpen, {W(kSecondRate), 1, 16, W(-1), W(-1)}},
-                     {kSetStreamInfo, {W(kSecondRate * 16 / 1000), W(kSecondRate / 1000), 1, 1}},
-                     {kAnalysisInit, {kLatencyMs, W(kSecondRate)}},
-                     {kVisSetFormat, {W(kSecondRate), 1}},
-                     {kOutputSetVolume, {W(-666)}}});
+    std::vector<Expected> reopened = TrackStart(kSecondRate);
+    reopened.insert(reopened.begin(), Expected{kClose, {}});
+    ExpectHostCalls("play of the next track", mark, reopened);
     if (PlayBlocks(2))
         CheckBlocks(mark, kSecondRate, 0);
     mark = call_count;

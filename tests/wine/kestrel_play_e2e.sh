@@ -11,19 +11,15 @@ play=$(realpath -m "$2")
 plugin=$(realpath -m "$3")
 mixtool=$(realpath -m "$4")
 here=$(cd "$(dirname "$0")" && pwd)
-fail() { echo "FAIL: $*"; exit 1; }
-skip() { echo "SKIP: $*"; exit 77; }
+. "$here/script_lib.sh"
 
-[ -f "$play" ] || fail "no kestrel-play at $play"
-[ -f "$plugin" ] || fail "no plug-in at $plugin"
-[ -x "$mixtool" ] || fail "no native mixtool at $mixtool (build the native preset, or set KESTREL_NATIVE_BUILD_DIR)"
+need_program "$play" kestrel-play
+need_program "$plugin" plug-in
+need_native_mixtool "$mixtool"
 command -v python3 >/dev/null || fail "python3 is needed for the checks"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || fail "cannot enter $work"
 # The media player's folder: the player, the plug-in beside it, the indexes.
-cp "$play" "$plugin" . || fail "cannot copy the programs"
+enter_scratch "$play" "$plugin"
 exe=./$(basename "$play")
 
 # Each run ends within $limit seconds or fails (status 124): a run that

@@ -4,6 +4,7 @@
 // everything at once; fails unless the process's handle count after the
 // rounds is what it was after the first ones.
 #include "core/plugin_record.h"
+#include "tests/wine/pump_until.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -82,20 +83,6 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM first, LPARAM seco
     return DefWindowProcA(window, message, first, second);
 }
 
-// Pumps the queue until `restarts` passes `target` or the time runs out.
-bool ServeUntilRestart(LONG target) {
-    DWORD start = GetTickCount();
-    while (restarts < target) {
-        if (GetTickCount() - start > kStepTimeoutMs)
-            return false;
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        Sleep(1);
-    }
-    return true;
-}
-
 void Settle() {
     for (int round = 0; round < 50; ++round) {
         Stop();
@@ -117,7 +104,7 @@ bool Cycle() {
     Play();
     bool ok = playing;
     record->set_output_time(100);
-    ok = ok && ServeUntilRestart(restarts + 1);
+    ok = ok && PumpUntil(restarts, restarts + 1, kStepTimeoutMs);
     Settle();
     record->quit();
     return ok;

@@ -7,17 +7,14 @@ set -u
 
 exe=$1
 native=$2
-fail() { echo "FAIL: $*"; exit 1; }
-skip() { echo "SKIP: $*"; exit 77; }
+. "$(dirname "$0")/script_lib.sh"
 
-[ -f "$exe" ] || fail "no Windows mixtool at $exe"
-[ -x "$native" ] || fail "no native mixtool at $native (build the native preset, or set KESTREL_NATIVE_BUILD_DIR)"
+need_program "$exe" "Windows mixtool"
+need_native_mixtool "$native"
 command -v wine >/dev/null || skip "wine is not installed"
 
 export WINEDEBUG=-all
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || fail "cannot enter $work"
+enter_scratch
 
 # Every Wine run is bounded: a message box waiting for a click must not hang the test.
 win() { timeout 600 wine "$exe" "$@"; }

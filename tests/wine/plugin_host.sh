@@ -11,18 +11,14 @@ exe=$(realpath -m "$1")
 plugin=$(realpath -m "$2")
 mixtool=$(realpath -m "$3")
 shift 3
-fail() { echo "FAIL: $*"; exit 1; }
-skip() { echo "SKIP: $*"; exit 77; }
+. "$(dirname "$0")/script_lib.sh"
 
-[ -f "$exe" ] || fail "no host program at $exe"
-[ -f "$plugin" ] || fail "no plug-in at $plugin"
-[ -x "$mixtool" ] || fail "no native mixtool at $mixtool (build the native preset, or set KESTREL_NATIVE_BUILD_DIR)"
+need_program "$exe" "host program"
+need_program "$plugin" plug-in
+need_native_mixtool "$mixtool"
 command -v wine >/dev/null || skip "wine is not installed"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || fail "cannot enter $work"
-cp "$exe" "$plugin" . || fail "cannot copy the programs"
+enter_scratch "$exe" "$plugin"
 "$mixtool" build --index-dir . -o tracks.mix tone:440:2:22050:One tone:660:0.3:11025:Two \
     tone:880:0.3:22050:Three >/dev/null || fail "mixtool build failed"
 
