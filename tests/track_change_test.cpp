@@ -60,14 +60,25 @@ protected:
     }
 
     void TearDown() override {
-        host_->SetPlaying(false);
-        Stop();
-        player.switching_track = 0;
-        Stop();
+        StopForGood();
         player.FreePlayer();
         player.track_count = 0;
         player.archive_path[0] = '\0';
         host_.reset();
+    }
+
+    // Stops whatever plays, a track change under way included.
+    void StopForGood() {
+        host_->SetPlaying(false);
+        Stop();
+        player.switching_track = 0;
+        Stop();
+    }
+
+    // A fresh player and host for the next round of a test.
+    void Restart() {
+        TearDown();
+        SetUp();
     }
 
     std::string Dir() const { return dir_.Path().string() + "/"; }
@@ -165,9 +176,7 @@ TEST_F(TrackChangeTest, AChangeTheNewThreadMakesAtOnceIsKept) {
         ASSERT_EQ(Play(first_.c_str()), 0);
         ASSERT_TRUE(WaitFor([&] { return host_->RestartRequests() == round + 1; }));
         EXPECT_EQ(player.switching_track.load(), 1) << "round " << round;
-        Stop();
-        player.switching_track = 0;
-        Stop();
+        StopForGood();
     }
 }
 
@@ -267,9 +276,7 @@ TEST_F(TrackChangeTest, DoneWhileATracksTailPlaysKeepsTheChoice) {
         Stop();
         ASSERT_EQ(Play(four.c_str()), 0);
         EXPECT_EQ(Title(), "Tone 2");
-        Stop();
-        player.switching_track = 0;
-        Stop();
+        StopForGood();
         host_->SetRoom(1 << 20);
     }
 }
@@ -294,11 +301,7 @@ TEST_F(TrackChangeTest, APauseLastsAcrossATrackChange) {
         EXPECT_EQ(IsPaused(), 0);
         EXPECT_FALSE(host_->IsPaused());
         EXPECT_EQ(host_->Violations(), 0);
-        Stop();
-        player.switching_track = 0;
-        Stop();
-        TearDown();
-        SetUp();
+        Restart();
     }
 }
 
@@ -369,11 +372,7 @@ TEST_F(TrackChangeTest, TheClockFollowsTheSamples) {
         ASSERT_TRUE(WaitFor([&] { return player.seek_request_ms == kNoSeekRequest; }));
         EXPECT_EQ(GetOutputTime(), length);
         host_->SetPlaying(false);
-        Stop();
-        player.switching_track = 0;
-        Stop();
-        TearDown();
-        SetUp();
+        Restart();
     }
 }
 
