@@ -111,7 +111,7 @@ void OutputDevice::Advance() {
     std::int64_t now = ClockTicks();
     double elapsed_ms = TicksToMs(now - last_tick_);
     last_tick_ = now;
-    if (!open_ || paused_ || frame_ == 0)
+    if (!open_ || paused_ || frozen_ || frame_ == 0)
         return;
     credit_ += elapsed_ms * options_.speed * static_cast<double>(BytesPerSecond()) / 1000.0;
     // The clock cannot play ahead of what it holds, by more than the buffer.
@@ -363,6 +363,11 @@ void OutputDevice::SetHostPaused(bool paused) {
             .Int("heard", heard_bytes_);
     host_paused_ = paused;
     heard_in_this_pause_ = 0;
+}
+
+void OutputDevice::FreezeClock(bool frozen) {
+    Hold hold(this);
+    frozen_ = frozen;
 }
 
 int OutputDevice::Violations() {

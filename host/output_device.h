@@ -67,6 +67,11 @@ public:
     void SetHostPaused(bool paused);
     std::int64_t Flushes();
 
+    // Stops the clock (nothing plays, no credit builds up) while the host
+    // reads what a play has just started; at a fast clock a short track
+    // could otherwise end before the host has asked for its title.
+    void FreezeClock(bool frozen);
+
     // Holds the clock at output time `ms` until ClearHorizon: audio up to
     // there is heard, nothing after it. Lets a fast run act at exact times.
     void SetHorizon(int ms);
@@ -122,6 +127,7 @@ private:
     double limit_ms_ = 0;
     bool limit_reached_ = false;
 
+    bool frozen_ = false;
     bool host_paused_ = false;
     std::int64_t heard_in_this_pause_ = 0;
     std::int64_t heard_while_paused_ = 0;

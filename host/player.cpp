@@ -183,6 +183,8 @@ bool Player::Play(const char* reason) {
         .Str("path", path_.c_str())
         .Str("reason", reason)
         .Int("heard", device_->TotalHeardBytes());
+    // The clock waits until the host has read the new track's title.
+    device_->FreezeClock(true);
     std::int64_t start = ClockTicks();
     int result = record_->play(path_.c_str());
     double took = MsSince(start);
@@ -197,6 +199,7 @@ bool Player::Play(const char* reason) {
         .Int("length", result == 0 ? record_->get_length() : 0)
         .Int("heard", device_->TotalHeardBytes());
     if (result != 0) {
+        device_->FreezeClock(false);
         ++failed_plays_;
         playing_ = false;
         stream_over_ = true;
@@ -204,6 +207,7 @@ bool Player::Play(const char* reason) {
     }
     playing_ = true;
     LogFileInfo(nullptr);
+    device_->FreezeClock(false);
     return true;
 }
 
