@@ -244,12 +244,14 @@ void Player::CheckActions() {
         log_.Event("unpause")
             .Int("time", device_->HeardTimeMs())
             .Int("plugin_time", record_->get_output_time());
+        // The next action's horizon first: at a fast clock the output plays
+        // seconds within the unpause.
+        unpause_pending_ = false;
+        ArmHorizon();
         // From here on the output may play again.
         device_->SetHostPaused(false);
         record_->unpause();
         log_.Event("unpaused").Int("is_paused", record_->is_paused());
-        unpause_pending_ = false;
-        ArmHorizon();
         return;
     }
     if (seek_pending_) {

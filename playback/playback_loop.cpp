@@ -138,17 +138,16 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
         }
         int got = 0;
         int stamp = 0;
+        int clock_after = 0;
         unsigned decoded_in = 0;
         {
-            // The block, its addition to the position and the clock that
-            // follows from it are one step.
+            // The block and its addition to the position are one step.
             StreamLock hold;
             decoded_in = track_epoch;
             got = DecodeBlock(pcm_buffer, block);
             output_position += got;
             stamp = decode_position_ms;
-            if (got > 0)
-                decode_position_ms = PcmTimeMs(output_position, sample_rate, frame);
+            clock_after = PcmTimeMs(output_position, sample_rate, frame);
         }
         if (got > 0) {
             const int bits = bits_per_sample;
@@ -168,6 +167,9 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
             if (track_epoch != decoded_in)
                 continue;
             output.write(pcm_buffer, got);
+            // The clock moves on with the block the output now holds, so
+            // that the host's time never counts a block not yet written.
+            decode_position_ms = clock_after;
         }
         if (got > 0)
             yielded = true;

@@ -62,9 +62,29 @@ def skip(why):
     sys.exit(SKIP)
 
 
-def wine_run(args, wine, cwd, timeout=600):
-    return subprocess.run([wine] + args, cwd=cwd, capture_output=True, text=True,
-                          timeout=timeout, errors="replace")
+def wine_run(args, wine, cwd, timeout=300):
+    """Runs a Windows program to its end and returns what it printed.
+
+    Its output goes to files, not pipes: a Wine service that the program's
+    start brings up may inherit them and hold a pipe open long after the
+    program has ended. A start that stalls (as Wine's first starts can
+    under emulation) is given one more try on a fresh Wine server."""
+    for attempt in (1, 2):
+        with tempfile.TemporaryFile("w+", errors="replace") as out, \
+                tempfile.TemporaryFile("w+", errors="replace") as err:
+            try:
+                done = subprocess.run([wine] + args, cwd=cwd, stdout=out, stderr=err,
+                                      stdin=subprocess.DEVNULL, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                if attempt == 2:
+                    raise
+                print("wine %s did not end within %d s: once more on a fresh Wine server"
+                      % (args[0], timeout))
+                subprocess.run(["wineserver", "-k"], check=False)
+                continue
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
 
 
 def read_events(path):
