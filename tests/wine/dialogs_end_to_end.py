@@ -161,8 +161,10 @@ def run_host(wine, work, name, steps, shots_dir, until_ms=None):
     if until_ms is not None:
         args += ["--until", str(until_ms)]
     args.append("demo.mix")
-    host = subprocess.Popen(args, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                            text=True, errors="replace")
+    # Its output into a file, not a pipe (see wine_run).
+    log = open(os.path.join(work, name + "-output.txt"), "w+", errors="replace")
+    host = subprocess.Popen(args, cwd=work, stdout=log, stderr=subprocess.STDOUT,
+                            stdin=subprocess.DEVNULL)
     served = set()
     deadline = time.time() + 300
     while host.poll() is None and time.time() < deadline:
@@ -177,7 +179,10 @@ def run_host(wine, work, name, steps, shots_dir, until_ms=None):
     if host.poll() is None:
         host.kill()
         check(False, name + ": kestrel-play did not finish")
-    output = host.communicate()[0]
+    host.wait()
+    log.seek(0)
+    output = log.read()
+    log.close()
     if host.returncode != 0:
         print(output[-2000:])
     return host.returncode, read_events(events), read_events(dialog_events)

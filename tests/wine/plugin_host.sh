@@ -25,8 +25,12 @@ enter_scratch "$exe" "$plugin"
 export WINEDEBUG=-all
 xvfb=""
 [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null && xvfb="xvfb-run -a"
-out=$(timeout 600 $xvfb wine "./$(basename "$exe")" "$(basename "$plugin")" tracks.mix "$@" 2>&1)
+# Into a file, not a pipe: a Wine service the program's start brings up may
+# inherit a pipe and hold it open until the session ends.
+timeout 600 $xvfb wine "./$(basename "$exe")" "$(basename "$plugin")" tracks.mix "$@" \
+    >host.txt 2>&1 </dev/null
 status=$?
+out=$(cat host.txt)
 echo "$out"
 [ $status = 124 ] && fail "timed out"
 if [ $status != 0 ] && grep -qi "exec format error\|cannot execute binary" <<<"$out"; then
