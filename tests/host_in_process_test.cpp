@@ -74,7 +74,7 @@ TEST(HostInProcess, StopEndsTheWaitForAPausedOutputAtATracksEnd) {
     std::int64_t start = ClockTicks();
     plugin_record.stop();
     double took = MsSince(start);
-    EXPECT_LT(took, 100);
+    EXPECT_LT(took, 1000) << "stop waited for the paused output";
     std::printf("stop while waiting for a paused output: %.2f ms\n", took);
 
     // The stop gave way before a next track was chosen: nothing was posted,
