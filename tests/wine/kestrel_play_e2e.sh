@@ -39,16 +39,10 @@ if [ "$runner" = wine ]; then
     [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null && xvfb="xvfb-run -a"
     # The first run also creates the Wine prefix, which can take minutes
     # where 32-bit programs run under emulation.
-    # Into a file, not a pipe: a Wine service this first start brings up may
-    # inherit the pipe and hold it open.
-    run --help >probe.txt 2>&1 </dev/null
-    probe_status=$?
-    probe=$(cat probe.txt)
-    [ $probe_status = 124 ] && skip "wine did not start kestrel-play.exe within 300 s"
+    captured probe run --help
+    [ $? = 124 ] && skip "wine did not start kestrel-play.exe within 300 s"
     if ! grep -q "usage:" <<<"$probe"; then
-        if grep -qi "exec format error\|cannot execute binary" <<<"$probe"; then
-            skip "wine cannot run 32-bit programs here: $(head -n 1 <<<"$probe")"
-        fi
+        skip_if_not_run "$probe"
         fail "kestrel-play.exe --help under Wine printed no usage: $probe"
     fi
 fi

@@ -19,15 +19,10 @@ enter_scratch
 # Every Wine run is bounded: a message box waiting for a click must not hang the test.
 win() { timeout 600 wine "$exe" "$@"; }
 
-# The first run also creates the Wine prefix, which takes a while. Output of
-# Wine programs goes into files, never pipes: a Wine service a program's start
-# brings up may inherit a pipe and hold it open until the session ends.
-win --help >probe.txt 2>&1 </dev/null
-probe=$(cat probe.txt)
+# The first run also creates the Wine prefix, which takes a while.
+captured probe win --help
 if ! grep -q "usage:" <<<"$probe"; then
-    if grep -qi "exec format error\|cannot execute binary" <<<"$probe"; then
-        skip "wine cannot run 32-bit programs here: $(head -n 1 <<<"$probe")"
-    fi
+    skip_if_not_run "$probe"
     fail "mixtool.exe --help under Wine printed no usage: $probe"
 fi
 

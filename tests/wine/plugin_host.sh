@@ -25,15 +25,9 @@ enter_scratch "$exe" "$plugin"
 export WINEDEBUG=-all
 xvfb=""
 [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null && xvfb="xvfb-run -a"
-# Into a file, not a pipe: a Wine service the program's start brings up may
-# inherit a pipe and hold it open until the session ends.
-timeout 600 $xvfb wine "./$(basename "$exe")" "$(basename "$plugin")" tracks.mix "$@" \
-    >host.txt 2>&1 </dev/null
+captured out timeout 600 $xvfb wine "./$(basename "$exe")" "$(basename "$plugin")" tracks.mix "$@"
 status=$?
-out=$(cat host.txt)
 echo "$out"
 [ $status = 124 ] && fail "timed out"
-if [ $status != 0 ] && grep -qi "exec format error\|cannot execute binary" <<<"$out"; then
-    skip "wine cannot run 32-bit programs here"
-fi
+[ $status = 0 ] || skip_if_not_run "$out"
 exit $status

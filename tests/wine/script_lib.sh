@@ -18,3 +18,24 @@ enter_scratch() {
     cd "$work" || fail "cannot enter $work"
     [ $# -eq 0 ] || cp "$@" . || fail "cannot copy the programs"
 }
+
+# captured VAR COMMAND...: runs COMMAND with its output in a file, never a
+# pipe (a Wine service that a program's start brings up may inherit a pipe
+# and hold it open until the session ends), and puts that output in VAR.
+# Returns COMMAND's status.
+captured() {
+    local into=$1 status
+    shift
+    "$@" >"${work:-.}/captured.txt" 2>&1 </dev/null
+    status=$?
+    printf -v "$into" '%s' "$(cat "${work:-.}/captured.txt")"
+    return $status
+}
+
+# skip_if_not_run OUTPUT: skips when Wine could not execute the program at all
+# (a kernel without 32-bit code).
+skip_if_not_run() {
+    if grep -qi "exec format error\|cannot execute binary" <<<"$1"; then
+        skip "wine cannot run 32-bit programs here: $(head -n 1 <<<"$1")"
+    fi
+}
