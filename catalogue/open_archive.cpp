@@ -18,6 +18,7 @@ int PlayerState::OpenArchive(const char* path) {
         size = INVALID_FILE_SIZE;
     if (LoadTrackIndex(size)) {
         lstrcpynA(archive_path, path, kPathChars);
+        archive_bytes = size;
         return 0;
     }
     archive_path[0] = '\0';

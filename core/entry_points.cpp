@@ -4,8 +4,7 @@
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/stream_reader.h"
-
-#include <algorithm>
+#include "playback/hand_over_lock.h"
 
 namespace {
 
@@ -59,12 +58,16 @@ void __cdecl Stop() {
     player.StopPlayback();
 }
 
+// The playback thread may be reopening the output for the next track: the
+// pause reaches the output it leaves open.
 void __cdecl Pause() {
+    HandOverLock hold(player.hand_over, HandOverLock::Side::HostThread);
     player.paused = 1;
     Output().pause(1);
 }
 
 void __cdecl Unpause() {
+    HandOverLock hold(player.hand_over, HandOverLock::Side::HostThread);
     player.paused = 0;
     Output().pause(0);
 }
@@ -89,26 +92,7 @@ int __cdecl GetLength() {
 }
 
 int __cdecl GetOutputTime() {
-    // The three readings belong together: if the playback thread moved on
-    // while the output was asked (the host's thread may be held up for a
-    // while), they are taken again.
-    int position = 0;
-    int written = 0;
-    int heard = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        position = player.decode_position_ms;
-        written = Output().get_written_time();
-        heard = Output().get_output_time();
-        if (player.decode_position_ms == position)
-            break;
-    }
-    std::int64_t time = static_cast<std::int64_t>(position) + heard - written;
-    // Never before the track's start nor past its end, whatever the output
-    // reports meanwhile.
-    int length = CurrentTrackLength();
-    if (length >= 0)
-        time = std::min<std::int64_t>(time, length);
-    return static_cast<int>(std::max<std::int64_t>(time, 0));
+    return player.HeardTimeMs();
 }
 
 void __cdecl SetOutputTime(int ms) {

@@ -1,7 +1,13 @@
-// Play and stop as the host sees them, including the track changes that keep
-// the archive and the output open across the host's stop-and-play.
+// Play and stop as the host sees them, including the track changes that the
+// host answers with stop and play.
 #include "core/player_state.h"
 #include "core/plugin_record.h"
+
+namespace {
+void ShowNotValid() {
+    MessageBoxA(nullptr, "Not a valid Kestrel MIX file!", "Error", MB_OK | MB_ICONWARNING);
+}
+} // namespace
 
 int PlayerState::PlayArchive(const char* file) {
     // A host that skipped stop after the end-of-stream notice: end and
@@ -10,6 +16,12 @@ int PlayerState::PlayArchive(const char* file) {
         StopPlayback();
     // Windows paths: the same file whatever the letters' case.
     const bool same_archive = file && *file && lstrcmpiA(file, archive_path) == 0;
+    // The stop before this play may have been a slow host's answer to a
+    // restart request the playback thread had answered itself: only a play
+    // of the same archive right after it goes on where the listener was.
+    if (resume_ms != kNoResume &&
+        !(same_archive && GetTickCount() - stopped_at <= kLateAnswerGapMs))
+        ReleaseStream();
     // The host stopped while a track change was under way (its stop came
     // instead of the restart) and now plays another file: that change is
     // dropped, as a plain stop would have dropped it.
@@ -17,7 +29,20 @@ int PlayerState::PlayArchive(const char* file) {
         ReleaseStream();
     if (switching_track && finish_requested)
         return FinishStream();
-    if (!switching_track) {
+    // The stream the late answer asks for has already ended: nothing is
+    // started, and the end-of-stream notice already on its way stops it.
+    if (resume_ms == kResumeAfterEnd) {
+        ReleaseStream();
+        return 0;
+    }
+    if (switching_track) {
+        // The answer to a restart request: the chosen track of the archive
+        // the catalogue describes.
+        if (ReopenArchive())
+            return 1;
+        if (restarts_outstanding > 0)
+            --restarts_outstanding;
+    } else {
         // A track chosen in the Sound Info dialog while nothing played
         // belongs to the archive it was chosen in.
         const int chosen = same_archive ? current_track.load() : 0;
@@ -33,7 +58,7 @@ int PlayerState::PlayArchive(const char* file) {
     }
     // No record to start: an empty catalogue.
     if (current_track < 0 || current_track >= track_count) {
-        MessageBoxA(nullptr, "Not a valid Kestrel MIX file!", "Error", MB_OK | MB_ICONWARNING);
+        ShowNotValid();
         ReleaseStream();
         return 1;
     }
@@ -41,24 +66,40 @@ int PlayerState::PlayArchive(const char* file) {
     return StartTrack();
 }
 
-void PlayerState::StopPlayback() {
-    StopThread();
-    if (!switching_track)
+int PlayerState::ReopenArchive() {
+    if (archive_file == INVALID_HANDLE_VALUE || archive_file == nullptr)
+        archive_file = CreateFileA(archive_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD size_high = 0;
+    DWORD size = archive_file == INVALID_HANDLE_VALUE ? 0 : GetFileSize(archive_file, &size_high);
+    // Replaced or cut short since the catalogue was read: its records would
+    // point into another file.
+    if (size_high != 0 || size != archive_bytes) {
+        ShowNotValid();
         ReleaseStream();
-    module->analysis_deinit();
+        return 1;
+    }
+    return 0;
 }
 
-void PlayerState::ReleaseStream() {
-    if (archive_file != INVALID_HANDLE_VALUE && archive_file != nullptr) {
-        CloseHandle(archive_file);
-        archive_file = INVALID_HANDLE_VALUE;
+void PlayerState::StopPlayback() {
+    const bool had_thread = thread != NO_THREAD && thread != nullptr;
+    const bool thread_ended = had_thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    StopThread();
+    // The playback thread answered a restart request itself and the host's
+    // own answer may still come: this stop is kept as a late answer for a
+    // moment, so that the play after it goes on where the listener is. A
+    // user's stop is let go of at the next play.
+    if (!switching_track && had_thread && restarts_outstanding > 0 && output_sample_rate != 0) {
+        resume_ms = thread_ended ? kResumeAfterEnd : HeardTimeMs();
+        stopped_at = GetTickCount();
+        switching_track = 1;
     }
-    current_track = 0;
-    switching_track = 0;
-    awaiting_restart = 0;
-    finish_requested = 0;
-    if (output_sample_rate != 0) {
-        module->output->close();
-        output_sample_rate = 0;
-    }
+    // Whatever stop this is, the output and the archive are let go of: a
+    // user's stop must not leave the device running.
+    if (switching_track)
+        SuspendStream();
+    else
+        ReleaseStream();
+    module->analysis_deinit();
 }

@@ -25,6 +25,17 @@ constexpr int kPcmBufferBytes = 4608;
 constexpr int kChunkBufferBytes = 512;
 constexpr int kBlockFrames = 576;
 constexpr int kNoSeekRequest = -1;
+// A host that never answers the restart request, or answers it otherwise than
+// with stop and play, gets the next track started by the playback thread this
+// long after the request: the media player answers within one turn of its
+// message loop, a few milliseconds, and even a busy one within a few hundred.
+constexpr DWORD kRestartAnswerMs = 2000;
+// A stop and a play that together answer a restart request come from one
+// handler, back to back; a play this long after the stop is the user's.
+constexpr DWORD kLateAnswerGapMs = 500;
+// Where a late answer's play goes on: nowhere, or after the stream's end.
+constexpr int kNoResume = -1;
+constexpr int kResumeAfterEnd = -2;
 #define NO_THREAD (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
 
 // A field that the host's thread and the playback thread both touch.
@@ -61,9 +72,16 @@ public:
     // Host entry (core/).
     int PlayArchive(const char* file);
     void StopPlayback();
-    // What a plain stop lets go of: the archive, the current track, the
-    // output and any track change under way.
+    // What every stop lets go of: the archive file and the output. The
+    // catalogue and the chosen track stay for a play that answers a restart
+    // request.
+    void SuspendStream();
+    // What a plain stop lets go of: the above, the current track and any
+    // track change under way.
     void ReleaseStream();
+    // The time the listener is at in the current track (the host's
+    // get_output_time), in [0, length].
+    int HeardTimeMs();
 
     // Sound Info dialog (dialogs/).
     INT_PTR InfoDialogProc(HWND window, UINT message, WPARAM first, LPARAM second);
@@ -108,6 +126,7 @@ public:
     // The archive the loaded catalogue describes: a track chosen in it
     // belongs to it, and a play during a track change must be of it.
     char archive_path[kPathChars] = {};
+    DWORD archive_bytes = 0; // its size when the catalogue was loaded
     // Cuts the playback thread's wait for room in the output short when a
     // stop, a seek request or a track change comes in.
     HANDLE wake_event = nullptr;
@@ -122,12 +141,36 @@ public:
     Shared<unsigned> track_epoch{0};
     // Tracks in a row that ended without a sample reaching the output.
     int silent_tracks = 0;
+    // Restart requests posted that no stop and play has answered yet, and
+    // when the last one was posted.
+    Shared<int> restarts_outstanding{0};
+    Shared<DWORD> restart_posted_at{0};
+    // A stop that may be a slow host's late answer to a request the playback
+    // thread has answered itself: where the listener was (ms, or
+    // kResumeAfterEnd), and when that stop came.
+    int resume_ms = kNoResume;
+    DWORD stopped_at = 0;
 
 private:
     bool RefillChunk(int position, const AdpcmState& state);
     void RewindTo(int target);
     // Starts the playback thread on the current stream; 1 if it cannot.
     int StartThread();
+    // Opens the archive the catalogue describes again, for a play that
+    // answers a restart request; 1 (after the notice) if it is gone or
+    // another file now.
+    int ReopenArchive();
+    // The parts of a start that the host's play and the playback thread's
+    // own answer to a restart request share (playback/start_track.cpp).
+    bool ReadCurrentHeader();
+    void PrepareTrack(bool keep_pause);
+    bool OpenOutputFor(int rate);
+    void AnnounceFormat();
+    // The playback thread starts the chosen track itself: a seek came
+    // instead of the host's stop and play, or no answer came in time.
+    // 1 if the thread goes on with the new track.
+    int StartTrackHere();
+    HandOver AnswerRestartHere(Shared<unsigned>* stop_flag);
     // Fails a start: releases what a stop would; returns 1.
     int FailStart();
     // A track change whose every candidate was disabled meanwhile: the

@@ -89,6 +89,17 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* e
                 *error = "--dsp takes double, half, zero or send";
                 return false;
             }
+        } else if (word == "--restart-answer") {
+            if (value == "stop-play") {
+                options.restart_answer = RestartAnswer::StopPlay;
+            } else if (value == "seek") {
+                options.restart_answer = RestartAnswer::Seek;
+            } else if (value == "ignore") {
+                options.restart_answer = RestartAnswer::Ignore;
+            } else {
+                *error = "--restart-answer takes stop-play, seek or ignore";
+                return false;
+            }
         } else if (word == "--until") {
             if (!ParseInt(value, &a) || a < 0) {
                 *error = "--until takes a number of ms";

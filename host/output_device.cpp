@@ -10,36 +10,47 @@ namespace {
 OutputDevice* installed = nullptr;
 
 int __cdecl SlotOpen(int rate, int channels, int bits, int a, int b) {
+    installed->CheckCaller();
     return installed->Open(rate, channels, bits, a, b);
 }
 void __cdecl SlotClose() {
+    installed->CheckCaller();
     installed->Close();
 }
 void __cdecl SlotWrite(char* buffer, int bytes) {
+    installed->CheckCaller();
     installed->Write(buffer, bytes);
 }
 int __cdecl SlotCanWrite() {
+    installed->CheckCaller();
     return installed->CanWrite();
 }
 int __cdecl SlotIsPlaying() {
+    installed->CheckCaller();
     return installed->IsPlaying();
 }
 void __cdecl SlotPause(int flag) {
+    installed->CheckCaller();
     installed->Pause(flag);
 }
 void __cdecl SlotSetVolume(int volume) {
+    installed->CheckCaller();
     installed->SetVolume(volume);
 }
 void __cdecl SlotSetPan(int pan) {
+    installed->CheckCaller();
     installed->SetPan(pan);
 }
 void __cdecl SlotFlush(int ms) {
+    installed->CheckCaller();
     installed->Flush(ms);
 }
 int __cdecl SlotGetOutputTime() {
+    installed->CheckCaller();
     return installed->GetOutputTime();
 }
 int __cdecl SlotGetWrittenTime() {
+    installed->CheckCaller();
     return installed->GetWrittenTime();
 }
 
@@ -161,6 +172,20 @@ void OutputDevice::PlayOut(std::int64_t bytes) {
         heard_bytes_ += piece;
         heard_ms_ += static_cast<double>(piece) * 1000.0 / static_cast<double>(BytesPerSecond());
         bytes -= piece;
+    }
+}
+
+void OutputDevice::SetHostStopped(bool stopped) {
+    host_thread_ = GetCurrentThreadId();
+    host_stopped_ = stopped;
+}
+
+void OutputDevice::CheckCaller() {
+    // Once the host's stop has returned, the plug-in's thread is gone: a
+    // call from any other thread means it was left running.
+    if (host_stopped_ && GetCurrentThreadId() != host_thread_) {
+        Hold hold(this);
+        Violation("output called from another thread after stop", 0);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "core/plugin_record.h"
 #include "host/event_log.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -66,6 +67,14 @@ public:
     // Writing to the device meanwhile is fine.
     void SetHostPaused(bool paused);
     std::int64_t Flushes();
+
+    // Whether the host has stopped the plug-in (from the return of its stop
+    // until the call of its next play). A call of the device from a thread
+    // other than the host's meanwhile is a violation: stop must end the
+    // playback thread.
+    void SetHostStopped(bool stopped);
+    // Flags a call the device gets while the host has stopped the plug-in.
+    void CheckCaller();
 
     // Stops the clock (nothing plays, no credit builds up) while the host
     // reads what a play has just started; at a fast clock a short track
@@ -129,6 +138,8 @@ private:
 
     bool frozen_ = false;
     bool host_paused_ = false;
+    std::atomic<bool> host_stopped_{false};
+    DWORD host_thread_ = 0;
     std::int64_t heard_in_this_pause_ = 0;
     std::int64_t heard_while_paused_ = 0;
 

@@ -186,6 +186,7 @@ bool Player::Play(const char* reason) {
     // The clock waits until the host has read the new track's title.
     device_->FreezeClock(true);
     std::int64_t start = ClockTicks();
+    device_->SetHostStopped(false);
     int result = record_->play(path_.c_str());
     double took = MsSince(start);
     log_.Event("play")
@@ -212,15 +213,21 @@ bool Player::Play(const char* reason) {
 }
 
 void Player::Stop(const char* reason) {
+    // Where the listener is, as the host would show it when the stop came.
+    const int plugin_time = record_->get_output_time();
+    const int length = record_->get_length();
     std::int64_t start = ClockTicks();
     inside_stop_ = true;
     record_->stop();
     inside_stop_ = false;
+    device_->SetHostStopped(true);
     double took = MsSince(start);
     playing_ = false;
     log_.Event("stop")
         .Str("reason", reason)
         .Num("ms", took)
+        .Int("plugin_time", plugin_time)
+        .Int("length", length)
         .Bool("output_open", device_->IsOpen())
         .Int("heard", device_->TotalHeardBytes());
 }
@@ -326,11 +333,23 @@ void Player::OnRestartRequest() {
         return;
     // An action that fell due at the very end of the track comes first.
     CheckActions();
-    // A track change the plug-in has lined up: stop, then play the same
-    // entry, which goes on with the next track.
-    if (playing_)
-        Stop("restart");
-    Play("restart");
+    switch (options_.restart_answer) {
+    case RestartAnswer::StopPlay:
+        // A track change the plug-in has lined up: stop, then play the same
+        // entry, which goes on with the next track.
+        if (playing_)
+            Stop("restart");
+        Play("restart");
+        break;
+    case RestartAnswer::Seek:
+        // A host that takes the request for "play the entry already
+        // playing": it seeks to its start.
+        log_.Event("restart_seek").Int("heard", device_->TotalHeardBytes());
+        record_->set_output_time(0);
+        break;
+    case RestartAnswer::Ignore:
+        break;
+    }
 }
 
 void Player::OnEndOfStream() {

@@ -28,6 +28,11 @@ struct ScheduledAction {
     int value = 0; // Seek: the target in ms; Pause: how long, in real ms
 };
 
+// How the host answers the plug-in's restart request: as the media player
+// does (stop, then play of the same entry), as a host that takes it for a
+// play of the entry already playing (a seek to its start), or not at all.
+enum class RestartAnswer { StopPlay, Seek, Ignore };
+
 struct PlayerOptions {
     std::string plugin_path;
     OutputDeviceOptions device;
@@ -35,6 +40,7 @@ struct PlayerOptions {
     bool exact_actions = false;
     std::vector<ScheduledAction> actions;
     DspMode dsp = DspMode::Off;
+    RestartAnswer restart_answer = RestartAnswer::StopPlay;
     double until_ms = -1; // stop once this much audio has been heard in all; -1: never
     std::string wav_path;
     std::string events_path;

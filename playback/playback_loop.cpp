@@ -90,17 +90,42 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
             yielded = false;
         }
 
+        // Waiting for the host's answer to a restart request. A seek request
+        // answers it (a host that takes the request for a play of the file
+        // already playing), and so does a host's silence after a while: the
+        // thread then starts the chosen track itself.
+        if (awaiting_restart) {
+            HandOver outcome;
+            {
+                HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
+                outcome = AnswerRestartHere(stop_flag);
+            }
+            if (outcome == HandOver::Pending) {
+                Idle(kIdleSleepMs);
+                continue;
+            }
+            if (outcome == HandOver::Stopped)
+                return 0;
+            epoch = track_epoch;
+            in_tail = false;
+            yielded = false;
+            draining = outcome == HandOver::Finish;
+            continue;
+        }
+
         int request = seek_request_ms;
         if (request != kNoSeekRequest) {
             ApplySeekRequest(request, &draining);
             in_tail = false;
         }
 
-        if (awaiting_restart) {
-            Idle(kIdleSleepMs);
-            continue;
-        }
         if (draining) {
+            // With the output gone (its reopen for the next track failed)
+            // there is nothing to play out.
+            if (output_sample_rate == 0) {
+                PostMessageA(module->main_window, kEndOfStreamNotice, 0, 0);
+                return 0;
+            }
             output.can_write();
             if (!output.is_playing()) {
                 PostMessageA(module->main_window, kEndOfStreamNotice, 0, 0);

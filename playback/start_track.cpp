@@ -1,8 +1,13 @@
-// Starting the current track: header check, format, output, thread.
+// Starting the current track: header check, format, output, thread. The
+// host's play starts a track on a new thread; the playback thread starts the
+// next one itself when the host answers a restart request with a seek, or not
+// at all.
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/stream_reader.h"
 #include "playback/playback_thread.h"
+
+#include <algorithm>
 
 namespace {
 void ShowNotValid() {
@@ -23,6 +28,7 @@ int PlayerState::StartThread() {
     // runs; clear its flag first, as a short track's thread may already set
     // it again for the next change before this call returns.
     switching_track = 0;
+    resume_ms = kNoResume;
     DWORD id = 0;
     HANDLE created = CreateThread(nullptr, 0, PlaybackThread, &stop_requested, 0, &id);
     if (!created)
@@ -33,73 +39,108 @@ int PlayerState::StartThread() {
 }
 
 int PlayerState::FinishStream() {
+    // Every track left was disabled while the host was asked to restart: the
+    // stream ends here with its one end-of-stream notice. The output was let
+    // go of at the stop, so there is nothing to drain.
+    PostMessageA(module->main_window, kEndOfStreamNotice, 0, 0);
+    ReleaseStream();
+    return 0;
+}
+
+bool PlayerState::ReadCurrentHeader() {
+    TrackHeader header{};
+    if (!ReadTrackHeader(archive_file, static_cast<std::uint32_t>(track_offset.load()), &header))
+        return false;
+    StreamLock hold;
+    track_size = static_cast<int>(header.compressed_size);
+    output_length = static_cast<int>(header.output_size);
+    bytes_per_frame = bits_per_sample / 8 * channels;
+    sample_rate = header.sample_rate;
+    output_position = 0;
+    lstrcpynA(title, tracks[current_track].title, kPathChars);
+    // The only allocation of a play: seek checkpoints sized for this track.
+    stream_reader.checkpoints.Prepare(output_length);
+    return true;
+}
+
+void PlayerState::PrepareTrack(bool keep_pause) {
+    finish_requested = 0;
+    // A pause lasts across a track change; a plain play starts unpaused.
+    if (!keep_pause)
+        paused = 0;
+    end_of_stream = 0;
+    decode_position_ms = 0;
     awaiting_restart = 0;
-    seek_request_ms = kNoSeekRequest;
-    // Nothing is left to decode, and finish_requested stays set: the thread
-    // finds the output played out and posts the end-of-stream notice.
-    end_of_stream = 1;
-    return StartThread();
+    SeekStream(0, 1);
+}
+
+bool PlayerState::OpenOutputFor(int rate) {
+    OutputServices& output = *module->output;
+    // An output open at the track's rate is kept; whatever it still holds
+    // (the dialog's new track, begun before the answer) is let go, so the
+    // track starts once. Otherwise it is opened at that rate, paused if the
+    // user had paused.
+    if (rate == output_sample_rate) {
+        output.flush(0);
+        return true;
+    }
+    if (output_sample_rate != 0) {
+        output.close();
+        output_sample_rate = 0;
+    }
+    max_latency_ms = output.open(rate, channels, bits_per_sample, -1, -1);
+    if (max_latency_ms < 0)
+        return false;
+    output_sample_rate = rate;
+    if (paused)
+        output.pause(1);
+    return true;
+}
+
+void PlayerState::AnnounceFormat() {
+    const int rate = sample_rate;
+    module->set_stream_info(rate * channels * bits_per_sample / 1000, rate / 1000, channels, 1);
+    module->analysis_init(max_latency_ms, rate);
+    module->vis_set_format(rate, channels);
+    module->output->set_volume(kKeepVolume);
 }
 
 int PlayerState::StartTrack() {
-    OutputServices& output = *module->output;
-    const bool changing_track = switching_track;
-
-    TrackHeader header{};
     // Without its work buffers (their allocation failed at init) the player
     // cannot play anything.
     if (!pcm_buffer || !chunk_buffer)
         return FailStart();
-    if (!ReadTrackHeader(archive_file, static_cast<std::uint32_t>(track_offset.load()), &header)) {
+    if (!ReadCurrentHeader()) {
         ShowNotValid();
         return FailStart();
     }
-
-    {
-        StreamLock hold;
-        track_size = static_cast<int>(header.compressed_size);
-        output_length = static_cast<int>(header.output_size);
-        bytes_per_frame = bits_per_sample / 8 * channels;
-        sample_rate = header.sample_rate;
-        output_position = 0;
-        lstrcpynA(title, tracks[current_track].title, kPathChars);
-        // The only allocation of a play: seek checkpoints sized for this track.
-        stream_reader.checkpoints.Prepare(output_length);
-    }
-    finish_requested = 0;
-    // A pause lasts across a track change; a plain play starts unpaused.
-    if (!changing_track)
-        paused = 0;
-    end_of_stream = 0;
-    decode_position_ms = 0;
+    PrepareTrack(switching_track != 0);
     seek_request_ms = kNoSeekRequest;
-    awaiting_restart = 0;
-
-    SeekStream(0, 1);
-
-    const int rate = sample_rate;
-    // A track change keeps the output open, unless the new track needs
-    // another rate: then the output is reopened at that rate, paused if the
-    // user had paused. Whatever it still holds (the dialog's new track, begun
-    // before the host's answer) is let go, so the track starts once.
-    if (changing_track && rate == output_sample_rate) {
-        output.flush(0);
-    } else {
-        if (output_sample_rate != 0) {
-            output.close();
-            output_sample_rate = 0;
-        }
-        max_latency_ms = output.open(rate, channels, bits_per_sample, -1, -1);
-        if (max_latency_ms < 0)
-            return FailStart();
-        output_sample_rate = rate;
-        if (paused)
-            output.pause(1);
+    // A late answer to a restart request goes on where the listener was, at
+    // a whole ADPCM byte.
+    if (resume_ms > 0) {
+        std::int64_t target =
+            static_cast<std::int64_t>(resume_ms) * sample_rate * bytes_per_frame / 1000;
+        target = std::min<std::int64_t>(target, output_length);
+        target -= target % kPcmBytesPerDataByte;
+        SeekStream(static_cast<int>(target), 1);
+        decode_position_ms = PcmTimeMs(target, sample_rate, bytes_per_frame);
     }
-
-    module->set_stream_info(rate * channels * bits_per_sample / 1000, rate / 1000, channels, 1);
-    module->analysis_init(max_latency_ms, rate);
-    module->vis_set_format(rate, channels);
-    output.set_volume(kKeepVolume);
+    if (!OpenOutputFor(sample_rate))
+        return FailStart();
+    AnnounceFormat();
     return StartThread();
+}
+
+int PlayerState::StartTrackHere() {
+    if (!ReadCurrentHeader())
+        return 0;
+    PrepareTrack(true);
+    // A seek request that came as the host's answer stays pending: the
+    // thread applies it to the new track next.
+    if (!OpenOutputFor(sample_rate))
+        return 0;
+    AnnounceFormat();
+    switching_track = 0;
+    return 1;
 }

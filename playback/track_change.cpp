@@ -38,8 +38,12 @@ void PlayerState::CommitChange(int next) {
     if (wake_event)
         SetEvent(wake_event);
     // A change already on its way is only re-aimed: the host has been asked.
-    if (!switching_track.exchange(1))
+    // The time of the request starts the wait for the host's answer.
+    restart_posted_at = GetTickCount();
+    if (!switching_track.exchange(1)) {
+        ++restarts_outstanding;
         PostRestartRequest(*this);
+    }
 }
 
 HandOver PlayerState::ChangeAtTrackEnd(bool yielded_audio) {
@@ -49,9 +53,14 @@ HandOver PlayerState::ChangeAtTrackEnd(bool yielded_audio) {
         return HandOver::Stopped;
     // The dialog moved playback on while this track's tail played: its
     // restart request is on the way, and this thread waits for the answer.
+    // A host that let the request go unanswered for long has been playing
+    // the dialog's track all along: its end is an end like any.
     if (switching_track) {
-        awaiting_restart = 1;
-        return HandOver::Pending;
+        if (GetTickCount() - restart_posted_at < kRestartAnswerMs) {
+            awaiting_restart = 1;
+            return HandOver::Pending;
+        }
+        switching_track = 0;
     }
     // A whole round of the enabled tracks without a sample heard: an archive
     // of empty or damaged tracks would otherwise go round for ever.
@@ -59,9 +68,29 @@ HandOver PlayerState::ChangeAtTrackEnd(bool yielded_audio) {
     int next = NextEnabledTrack();
     if (next == -1 || silent_tracks >= EnabledTracks(*this))
         return HandOver::Finish;
-    awaiting_restart = 1;
     CommitChange(next);
+    awaiting_restart = 1;
     return HandOver::Changed;
+}
+
+HandOver PlayerState::AnswerRestartHere(Shared<unsigned>* stop_flag) {
+    // The host's stop may have come meanwhile: it answers, not this thread.
+    if (*stop_flag || !awaiting_restart)
+        return HandOver::Pending;
+    if (seek_request_ms == kNoSeekRequest && GetTickCount() - restart_posted_at < kRestartAnswerMs)
+        return HandOver::Pending;
+    awaiting_restart = 0;
+    switching_track = 0;
+    // Every track left was disabled while the host was being asked.
+    if (finish_requested)
+        return HandOver::Finish;
+    if (StartTrackHere())
+        return HandOver::Changed;
+    // The chosen track cannot start: with the output gone nothing more can
+    // be heard; otherwise the change moves on past it.
+    if (output_sample_rate == 0)
+        return HandOver::Finish;
+    return ChangeAtTrackEnd(false);
 }
 
 void PlayerState::ChangeFromDisabledTrack() {

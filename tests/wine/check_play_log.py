@@ -39,19 +39,33 @@ def named(events, name):
     return [e for e in events if e["ev"] == name]
 
 
-def plain(folder, events, heard):
-    starts = [e["heard"] for e in named(events, "play_call")] + [len(heard)]
-    check(len(starts) == 4, "three plays expected, got %d" % (len(starts) - 1))
-    for track in range(min(3, len(starts) - 1)):
-        expected = pcm("%s/x%d.wav" % (folder, track))
-        check(heard[starts[track]:starts[track + 1]] == expected,
-              "track %d heard differs from its extraction" % track)
-    handled = [e for e in named(events, "restart_request") if not e["ignored"]]
-    check(len(handled) == 2, "two restart requests handled, got %d" % len(handled))
+def answered(folder, events, heard):
+    """Three tracks with the second left out, however the host answered."""
+    answer = folder.split("/")[-1][len("answer-"):]
+    one, three = pcm(folder + "/x0.wav"), pcm(folder + "/x2.wav")
+    second = 22050 * 2
+    # One's first second, the seek to its third, Three whole (2 s at half
+    # the rate), then One again until the user's stop 5 s into the run.
+    expected = one[:second] + one[2 * second:3 * second] + three + one[:second]
+    check(len(heard) == len(expected), "heard %d bytes, expected %d" % (len(heard), len(expected)))
+    check(heard == expected, "heard differs from the tracks' extractions")
+    restarts = [e for e in named(events, "restart_request") if not e["ignored"]]
+    check(len(restarts) == 2, "two restart requests, got %d" % len(restarts))
+    plays, stops = named(events, "play"), named(events, "stop")
+    want = {"stop-play": (3, 3, 0), "seek": (1, 1, 2), "ignore": (1, 1, 0)}[answer]
+    got = (len(plays), len(stops), len(named(events, "restart_seek")))
+    check(got == want, "plays, stops, seeks answering: %s, expected %s" % (got, want))
     check([e["rate"] for e in named(events, "out.open")] == [22050, 11025, 22050],
-          "the output opened once per rate")
-    check(all(e["output_open"] for e in named(events, "stop") if e["reason"] == "restart"),
-          "track changes kept the output open")
+          "the output opened once per track heard")
+    check(len(named(events, "out.close")) == 3, "the output closed as often as it opened")
+    check(stops and stops[-1]["reason"] == "until" and not stops[-1]["output_open"],
+          "the user's stop left the output closed")
+    check(all(s["ms"] < STOP_MS for s in stops),
+          "stop returned within %d ms: %s" % (STOP_MS, [s["ms"] for s in stops]))
+    check(not named(events, "end_of_stream"), "no end-of-stream notice")
+    print("%s: %d restart requests, %d plays, %d stops, %d seeks answering, %d opens, %d closes"
+          % (answer, len(restarts), len(plays), len(stops), got[2],
+             len(named(events, "out.open")), len(named(events, "out.close"))))
 
 
 def seek(folder, events, heard):
@@ -107,7 +121,7 @@ def main():
     scenario, folder = sys.argv[1], sys.argv[2]
     events = [json.loads(line) for line in open("%s/%s.jsonl" % (folder, scenario))]
     heard = pcm("%s/%s.wav" % (folder, scenario))
-    {"plain": plain, "seek": seek, "send": send, "failed": failed}[scenario](folder, events, heard)
+    {"answered": answered, "seek": seek, "send": send, "failed": failed}[scenario](folder, events, heard)
     for v in named(events, "violation"):
         check(False, "violation at %.1f ms: %s (%s)" % (v["t"], v["what"], v.get("value", "")))
     end = named(events, "finished")
