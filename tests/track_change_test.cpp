@@ -1,5 +1,5 @@
 // Track changes across the host's stop and play, against a fake host whose
-// output the test holds: the archive and output kept open for the next track,
+// output the test holds: the chosen track goes on after the host's answer,
 // dropped when the host plays another file, and every way a change can go
 // wrong or be overtaken (a failed start, the dialog's choice, a pause, a
 // stop, an archive with nothing to hear, a stage that talks to the host).
@@ -333,6 +333,76 @@ TEST_F(TrackChangeTest, AnArchiveThatYieldsNoAudioEndsWithOneNotice) {
     EXPECT_EQ(host_->EndOfStreamNotices(), 1);
     EXPECT_EQ(host_->RestartRequests(), 2) << "one round: A to B, B to C";
     EXPECT_TRUE(host_->Written().empty());
+}
+
+// A host that answers the restart request with a seek gets the next track
+// from the playback thread; a slow media player's stop and play for the
+// same request, coming after that, go on where the listener is. A stop
+// followed by a play only later is the user's: the archive starts afresh.
+TEST_F(TrackChangeTest, ALateStopAndPlayGoOnWhereTheListenerIs) {
+    first_ = Build("first.mix", "Juniper", {{"First one"}, {"First two", 22050, 2.0}});
+    ASSERT_NO_FATAL_FAILURE(PlayUntilRestartRequest(first_));
+    // The seek answers the request: the next track starts at the sought
+    // second.
+    SetOutputTime(1500);
+    ASSERT_TRUE(WaitFor(
+        [&] { return Title() == "First two" && player.seek_request_ms == kNoSeekRequest; }));
+    EXPECT_EQ(player.switching_track, 0);
+    const int heard = GetOutputTime();
+    EXPECT_EQ(heard, 1000);
+    EXPECT_EQ(GetLength(), 2000);
+
+    Stop();
+    EXPECT_FALSE(host_->IsOpen());
+    std::size_t from = host_->Written().size();
+    ASSERT_EQ(Play(first_.c_str()), 0);
+    EXPECT_EQ(Title(), "First two");
+    EXPECT_EQ(GetOutputTime(), heard);
+    host_->SetPlaying(true); // the track's tail holds the next change off
+    host_->SetRoom(1 << 20);
+    ASSERT_TRUE(WaitFor([&] { return host_->Written().size() > from + 8192; }));
+    const std::vector<std::int16_t>& track = built_.tracks[1].decoded;
+    const std::size_t at = static_cast<std::size_t>(heard) * 22050 / 1000 / 2 * 2;
+    std::vector<std::int16_t> went_on = host_->SamplesWritten(from, from + 8192);
+    ASSERT_LE(at + went_on.size(), track.size());
+    EXPECT_EQ(went_on, std::vector<std::int16_t>(track.begin() + static_cast<long>(at),
+                                                 track.begin() + static_cast<long>(at) + 4096));
+    host_->PumpMessages();
+    EXPECT_EQ(host_->RestartRequests(), 1);
+
+    Stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLateAnswerGapMs + 100));
+    ASSERT_EQ(Play(first_.c_str()), 0);
+    EXPECT_EQ(Title(), "First one");
+    EXPECT_EQ(host_->Violations(), 0);
+}
+
+// Every track left disabled while the host is being asked to restart: one
+// end-of-stream notice, however the host answers.
+TEST_F(TrackChangeTest, NoTrackLeftEndsWithOneNoticeWhateverTheHostAnswers) {
+    for (const char* answer : {"stop-play", "seek", "none"}) {
+        SCOPED_TRACE(answer);
+        ASSERT_NO_FATAL_FAILURE(PlayUntilRestartRequest(first_));
+        RunInfoBox(first_, host_->MainWindow(), [&](HWND dialog) {
+            Choose(dialog, 0b00, 2);
+            Press(dialog, IDC_DONE);
+        });
+        host_->SetPlaying(false);
+        if (std::string(answer) == "stop-play") {
+            Stop();
+            EXPECT_EQ(Play(first_.c_str()), 0);
+        } else if (std::string(answer) == "seek") {
+            SetOutputTime(0);
+        }
+        EXPECT_TRUE(WaitFor([&] { return host_->EndOfStreamNotices() == 1; },
+                            static_cast<int>(kRestartAnswerMs) + 3000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        host_->PumpMessages();
+        EXPECT_EQ(host_->EndOfStreamNotices(), 1);
+        EXPECT_EQ(host_->RestartRequests(), 1);
+        EXPECT_TRUE(host_->Written().size() <= static_cast<std::size_t>(player.output_length));
+        Restart();
+    }
 }
 
 // A stop that comes as the output has played out, before the thread
