@@ -13,7 +13,7 @@ int PlayerState::PlayArchive(const char* file) {
     // A host that skipped stop after the end-of-stream notice: end and
     // release that stream first, as stop would have.
     if (thread != NO_THREAD && thread != nullptr)
-        StopPlayback();
+        StopPlayback(false);
     // Windows paths: the same file whatever the letters' case.
     const bool same_archive = file && *file && lstrcmpiA(file, archive_path) == 0;
     // The stop before this play may have been a slow host's answer to a
@@ -82,7 +82,7 @@ int PlayerState::ReopenArchive() {
     return 0;
 }
 
-void PlayerState::StopPlayback() {
+void PlayerState::StopPlayback(bool hosts_stop) {
     const bool had_thread = thread != NO_THREAD && thread != nullptr;
     const bool thread_ended = had_thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
     StopThread();
@@ -90,7 +90,8 @@ void PlayerState::StopPlayback() {
     // own answer may still come: this stop is kept as a late answer for a
     // moment, so that the play after it goes on where the listener is. A
     // user's stop is let go of at the next play.
-    if (!switching_track && had_thread && restarts_outstanding > 0 && output_sample_rate != 0) {
+    if (hosts_stop && !switching_track && had_thread && restarts_outstanding > 0 &&
+        output_sample_rate != 0) {
         resume_ms = thread_ended ? kResumeAfterEnd : HeardTimeMs();
         stopped_at = GetTickCount();
         switching_track = 1;

@@ -71,7 +71,9 @@ public:
 
     // Host entry (core/).
     int PlayArchive(const char* file);
-    void StopPlayback();
+    // `hosts_stop`: the host's own stop, not the one a play without a stop
+    // before it makes.
+    void StopPlayback(bool hosts_stop = true);
     // What every stop lets go of: the archive file and the output. The
     // catalogue and the chosen track stay for a play that answers a restart
     // request.

@@ -114,12 +114,14 @@ void PlayerState::ChangeFromDisabledTrack() {
         CommitChange(next);
         return;
     }
-    // Nothing plays: the host's play reopens the archive at this track.
+    // Nothing plays: the host's play reopens the archive at this track. The
+    // user's choice outweighs a stop kept as a possible late answer.
     {
         StreamLock hold;
         SelectTrack(next);
         SeekStream(0, 1);
     }
     switching_track = 0;
+    resume_ms = kNoResume;
     PostRestartRequest(*this);
 }
