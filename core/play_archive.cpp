@@ -27,14 +27,16 @@ int PlayerState::PlayArchive(const char* file) {
     // dropped, as a plain stop would have dropped it.
     if (switching_track && file && *file && !same_archive)
         ReleaseStream();
-    if (switching_track && finish_requested)
-        return FinishStream();
     // The stream the late answer asks for has already ended: nothing is
     // started, and the end-of-stream notice already on its way stops it.
+    // Further requests the thread answered before its end may still be
+    // queued before that notice: their stop and play do the same.
     if (resume_ms == kResumeAfterEnd) {
-        ReleaseStream();
+        SuspendStream();
         return 0;
     }
+    if (switching_track && finish_requested)
+        return FinishStream();
     if (switching_track) {
         // The answer to a restart request: the chosen track of the archive
         // the catalogue describes.
@@ -95,6 +97,8 @@ void PlayerState::StopPlayback(bool hosts_stop) {
         resume_ms = thread_ended ? kResumeAfterEnd : HeardTimeMs();
         stopped_at = GetTickCount();
         switching_track = 1;
+    } else if (hosts_stop && resume_ms == kResumeAfterEnd) {
+        stopped_at = GetTickCount();
     }
     // Whatever stop this is, the output and the archive are let go of: a
     // user's stop must not leave the device running.

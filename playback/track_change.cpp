@@ -104,7 +104,8 @@ void PlayerState::ChangeFromDisabledTrack() {
             // more of it plays, and the host's answer ends the stream.
             awaiting_restart = 1;
             ++track_epoch;
-            module->output->flush(0);
+            if (output_sample_rate != 0)
+                module->output->flush(0);
         }
         if (wake_event)
             SetEvent(wake_event);
@@ -115,13 +116,18 @@ void PlayerState::ChangeFromDisabledTrack() {
         return;
     }
     // Nothing plays: the host's play reopens the archive at this track. The
-    // user's choice outweighs a stop kept as a possible late answer.
+    // user's choice outweighs a stop kept as a possible late answer. A
+    // stream that ended while the host was answering late still waits for
+    // its end-of-stream notice: the choice goes on its way as a track
+    // change (as it would with the ended thread still there), and so does
+    // one made while a change was on its way.
     {
         StreamLock hold;
         SelectTrack(next);
         SeekStream(0, 1);
     }
-    switching_track = 0;
+    if (resume_ms == kResumeAfterEnd)
+        switching_track = 1;
     resume_ms = kNoResume;
     PostRestartRequest(*this);
 }

@@ -1,8 +1,9 @@
 // The host's thread and the playback thread at once, for thousands of calls:
 // the host plays, stops, seeks anywhere, pauses, changes volume and pan,
 // asks for times, lengths and file information and applies random choices
-// in the Sound Info dialog, while the playback thread plays against an
-// output that a fast clock drains, across track changes and ends of stream.
+// in the Sound Info dialog, and answers restart requests in each way players
+// do, while the playback thread plays against an output that a fast clock
+// drains, across track changes and ends of stream.
 // Built with ThreadSanitizer this is the plug-in's race detector; in every
 // build it checks that no call hangs, that every stream that ends posts its
 // end-of-stream notice once, and that every block written to the output is
@@ -96,6 +97,14 @@ TEST(StressTest, HostCallsRaceThePlaybackThreadWithoutHangsLostNoticesOrForeignA
 
     const long handles_at_start = standin::OpenHandleCount();
     const long blocks_at_start = standin::LiveGlobalBlocks();
+    // Most restart requests are answered as the media player does, the rest
+    // as other players do: with a seek, or not at all.
+    host.SetRestartAnswer([&] {
+        int pick = between(0, 9);
+        return pick < 7   ? ClockedHost::Answer::StopPlay
+               : pick < 9 ? ClockedHost::Answer::Seek
+                          : ClockedHost::Answer::Ignore;
+    });
     call("init", [] { plugin_record.init(); });
     standin::ClearMessageBoxes();
     ASSERT_EQ(host.Play(archive.path), 0);
@@ -163,6 +172,7 @@ TEST(StressTest, HostCallsRaceThePlaybackThreadWithoutHangsLostNoticesOrForeignA
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     // Let the last stream go: unpaused, stopped, and every restart answered.
+    host.SetRestartAnswer(nullptr);
     host.Unpause();
     for (int round = 0; round < 50 && (host.Playing() || host.Serve() > 0); ++round) {
         host.Stop();

@@ -317,7 +317,8 @@ void ClockedHost::Leave() {
 LRESULT CALLBACK ClockedHost::WindowProc(HWND window, UINT message, WPARAM first, LPARAM second) {
     if (live_host && window == live_host->window_ &&
         (message == kRestartRequest || message == kEndOfStreamNotice)) {
-        live_host->inbox_.push_back(Posted{message, second, live_host->sessions_.size()});
+        live_host->inbox_.push_back(
+            Posted{message, second, live_host->sessions_.size(), live_host->user_commands_});
         return 0;
     }
     return DefWindowProcA(window, message, first, second);
@@ -331,10 +332,14 @@ void ClockedHost::Pump() {
 
 int ClockedHost::Play(const std::string& file) {
     output_.HostPaused(false);
+    Pump(); // what came before the user's play belongs to the stream before
+    ++user_commands_;
     return PlayStream(file);
 }
 
 void ClockedHost::Stop() {
+    Pump(); // what came before the user's stop belongs to the stream stopped
+    ++user_commands_;
     StopStream();
     output_.HostPaused(false);
 }
@@ -407,7 +412,7 @@ int ClockedHost::Serve() {
         ++handled;
         // Sessions are numbered from 1 in the inbox: 0 means before any play.
         Session* from = posted.session > 0 ? &sessions_[posted.session - 1] : nullptr;
-        bool current = posted.session == sessions_.size() && playing_;
+        bool current = posted.user_commands == user_commands_ && playing_;
         if (posted.message == kEndOfStreamNotice) {
             if (from)
                 ++from->notices;
@@ -416,7 +421,14 @@ int ClockedHost::Serve() {
         } else if (posted.message == kRestartRequest && posted.second == kRestartRequestCode) {
             if (from)
                 ++from->restarts;
-            PlayStream(file_);
+            Answer answer = answer_ ? answer_() : Answer::StopPlay;
+            if (answer == Answer::StopPlay)
+                PlayStream(file_);
+            else if (answer == Answer::Seek && current) {
+                Enter("set_output_time");
+                record_.set_output_time(0);
+                Leave();
+            }
         }
         Pump();
     }

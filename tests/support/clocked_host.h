@@ -137,6 +137,10 @@ public:
     // request with stop (if playing) and play of the last file, the
     // end-of-stream notice with stop. Returns how many messages it handled.
     int Serve();
+    // How each restart request is answered from now on: as the media player
+    // does (stop and play), as some players do (a seek to 0), or not at all.
+    enum class Answer { StopPlay, Seek, Ignore };
+    void SetRestartAnswer(std::function<Answer()> answer) { answer_ = std::move(answer); }
     // Serves until `done` holds or `timeout_ms` passes; returns `done()`.
     bool ServeUntil(const std::function<bool()>& done, int timeout_ms);
 
@@ -150,6 +154,7 @@ public:
     void SetCallHooks(std::function<void(const char*)> enter, std::function<void()> leave);
 
 private:
+    std::function<Answer()> answer_;
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM first, LPARAM second);
     // The calls themselves; answering a restart request uses them without
     // touching the host's pause.
@@ -167,10 +172,15 @@ private:
     std::string file_;
     std::vector<Session> sessions_;
     int play_failures_ = 0;
+    // Counts the user's plays and stops. A message the plug-in posted
+    // before the last of them is stale; a restart answer's stop and play
+    // go on with the same stream, as the player sees it.
+    unsigned user_commands_ = 0;
     struct Posted {
         UINT message;
         LPARAM second;
         std::size_t session;
+        unsigned user_commands;
     };
     std::vector<Posted> inbox_;
     std::function<void(const char*)> enter_;
