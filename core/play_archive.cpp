@@ -1,5 +1,6 @@
 // Play and stop as the host sees them, including the track changes that keep
 // the archive and the output open across the host's stop-and-play.
+#include "core/message_boxes.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 
@@ -33,7 +34,7 @@ int PlayerState::PlayArchive(const char* file) {
     }
     // No record to start: an empty catalogue.
     if (current_track < 0 || current_track >= track_count) {
-        MessageBoxA(nullptr, "Not a valid Kestrel MIX file!", "Error", MB_OK | MB_ICONWARNING);
+        ShowNotValidArchive();
         ReleaseStream();
         return 1;
     }

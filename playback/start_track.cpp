@@ -1,14 +1,9 @@
 // Starting the current track: header check, format, output, thread.
+#include "core/message_boxes.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/stream_reader.h"
 #include "playback/playback_thread.h"
-
-namespace {
-void ShowNotValid() {
-    MessageBoxA(nullptr, "Not a valid Kestrel MIX file!", "Error", MB_OK | MB_ICONWARNING);
-}
-} // namespace
 
 int PlayerState::FailStart() {
     // Whether or not a track change kept anything open, a failed start
@@ -51,7 +46,7 @@ int PlayerState::StartTrack() {
     if (!pcm_buffer || !chunk_buffer)
         return FailStart();
     if (!ReadTrackHeader(archive_file, static_cast<std::uint32_t>(track_offset.load()), &header)) {
-        ShowNotValid();
+        ShowNotValidArchive();
         return FailStart();
     }
 
