@@ -1,6 +1,7 @@
 // The host's output device and services driving the plug-in in-process, for
 // what needs a clock the test controls: a stop that arrives while the
 // playback thread waits at the end of a track for a paused output.
+#include "core/entry_points.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/stream_reader.h"

@@ -6,6 +6,7 @@
 // record with a fake output that never allocates, with seeks both ways and a
 // track change through the host's restart request, and expects the count to
 // stay at zero from the first play on.
+#include "core/entry_points.h"
 #include "core/plugin_record.h"
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/tone.h"
