@@ -8,6 +8,7 @@
 #include "catalogue/track_index.h"
 #include "core/player_state.h"
 #include "platform/standin/testing.h"
+#include "support/reset_player.h"
 #include "support/scratch_dir.h"
 #include "support/scrambled_index.h"
 
@@ -274,23 +275,8 @@ TEST(TrackChoice, OutputLengthEstimateNeedsMoreThan32BitsOnTheWay) {
 
 // The player's side: the index read from beside the plug-in, the archive
 // opened, the boxes shown, the current track selected.
-class CatalogueTest : public ::testing::Test {
+class CatalogueTest : public PlayerTest {
 protected:
-    void SetUp() override {
-        handles_before_ = standin::OpenHandleCount();
-        p.InitPlayer(nullptr, scratch.Dir().c_str());
-        standin::ResetFaults();
-        standin::ClearMessageBoxes();
-    }
-
-    void TearDown() override {
-        standin::ResetFaults();
-        if (p.archive_file != INVALID_HANDLE_VALUE && p.archive_file != nullptr)
-            CloseHandle(p.archive_file);
-        p.FreePlayer();
-        EXPECT_EQ(standin::OpenHandleCount(), handles_before_) << "a handle was left open";
-    }
-
     void WriteIndex(const std::vector<IndexEntry>& entries, const char* name = kJuniperIndex) {
         WriteBytes(scratch.Path(name), IndexFileBytes(entries));
     }
@@ -301,12 +287,6 @@ protected:
         SetFileLength(path, size);
         return path;
     }
-
-    ScratchDir scratch;
-    PlayerState p;
-
-private:
-    long handles_before_ = 0;
 };
 
 TEST_F(CatalogueTest, EachKnownSizeLoadsItsOwnIndexAndNoOtherLooksForOne) {
