@@ -2,7 +2,6 @@
 #include "core/player_state.h"
 
 #include <algorithm>
-#include <atomic>
 #include <thread>
 #include <utility>
 
@@ -12,27 +11,14 @@ namespace {
 constexpr const char* kWindowClass = "KestrelClockedHost";
 
 ClockedHost* live_host = nullptr;
-std::atomic<int> dsp_active{0};
-
-void AnalysisInit(int, int) {}
-void AnalysisDeinit() {}
-void AddPcm(void*, int, int, int) {}
-void VisSetFormat(int, int) {}
-int DspIsActive() {
-    return dsp_active;
-}
-int DspProcess(short*, int samples, int, int, int) {
-    return samples;
-}
-void SetStreamInfo(int, int, int, int) {}
 
 } // namespace
 
 ClockedHost::ClockedHost(PluginRecord& record, double speed)
-    : record_(record), saved_(record), output_(OutputDeviceOptions{speed}, &log_, nullptr) {
+    : record_(record), saved_(record), output_(OutputDeviceOptions{speed}, &log_, nullptr),
+      services_(DspMode::Off, nullptr, &log_) {
     output_.KeepWritten(true);
     live_host = this;
-    dsp_active = 0;
     WNDCLASSA window_class{};
     window_class.lpfnWndProc = WindowProc;
     window_class.lpszClassName = kWindowClass;
@@ -41,14 +27,7 @@ ClockedHost::ClockedHost(PluginRecord& record, double speed)
                               nullptr, nullptr);
     record.main_window = window_;
     record.output = output_.Install();
-    record.analysis_init = AnalysisInit;
-    record.analysis_deinit = AnalysisDeinit;
-    record.analysis_add_pcm = AddPcm;
-    record.vis_add_pcm = AddPcm;
-    record.vis_set_format = VisSetFormat;
-    record.dsp_is_active = DspIsActive;
-    record.dsp_process = DspProcess;
-    record.set_stream_info = SetStreamInfo;
+    services_.Install(&record);
 }
 
 ClockedHost::~ClockedHost() {
@@ -56,10 +35,6 @@ ClockedHost::~ClockedHost() {
     UnregisterClassA(kWindowClass, nullptr);
     record_ = saved_;
     live_host = nullptr;
-}
-
-void ClockedHost::SetDsp(bool active) {
-    dsp_active = active ? 1 : 0;
 }
 
 void ClockedHost::SetCallHooks(std::function<void(const char*)> enter,

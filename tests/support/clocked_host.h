@@ -10,6 +10,7 @@
 
 #include "core/plugin_record.h"
 #include "host/event_log.h"
+#include "host/host_services.h"
 #include "host/output_device.h"
 
 #include <chrono>
@@ -28,8 +29,9 @@ struct Session {
 
 class ClockedHost {
 public:
-    // Fills the host's slots of `record`: main window, output, analysis,
-    // visualisation, DSP (inactive unless SetDsp) and stream information.
+    // Fills the host's slots of `record`: main window, output, and
+    // kestrel-play's analysis, visualisation, DSP (inactive) and stream
+    // information services.
     ClockedHost(PluginRecord& record, double speed);
     ~ClockedHost();
     ClockedHost(const ClockedHost&) = delete;
@@ -37,8 +39,6 @@ public:
 
     OutputDevice& Output() { return output_; }
     HWND MainWindow() const { return window_; }
-    // The DSP stage reports itself active and hands blocks back unchanged.
-    void SetDsp(bool active);
 
     // The host's commands; each is what the player does on a user's action.
     // Play stops a playing stream first; returns play's result. Both end the
@@ -86,6 +86,7 @@ private:
     PluginRecord saved_;
     EventLog log_; // off: the tests look at the device itself
     OutputDevice output_;
+    HostServices services_;
     HWND window_ = nullptr;
     bool playing_ = false;
     std::string file_;
