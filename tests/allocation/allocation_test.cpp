@@ -8,10 +8,7 @@
 // stay at zero from the first play on.
 #include "core/entry_points.h"
 #include "core/plugin_record.h"
-#include "host/event_log.h"
-#include "host/host_services.h"
-#include "host/output_device.h"
-#include "host/player_window.h"
+#include "support/clocked_host.h"
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/tone.h"
 
@@ -40,6 +37,8 @@ void __libc_free(void* memory);
 }
 
 namespace {
+
+using clockedhost::ClockedHost;
 
 constexpr int kCallersKept = 16;
 
@@ -127,7 +126,7 @@ std::string CallersText(long count) {
     return text;
 }
 
-// ---- The host: kestrel-play's output device, services and window ----------------
+// ---- The host: the in-process host on kestrel-play's output device ----------------
 
 constexpr int kRate = 22050;
 constexpr int kBytesPerSecond = kRate * 2;
@@ -146,14 +145,6 @@ int __cdecl CanWriteSometimesFull() {
         return 0;
     return device_slots->can_write();
 }
-
-class Messages : public PlayerWindowHandler {
-public:
-    void OnRestartRequest() override { ++restart_requests; }
-    void OnEndOfStream() override { ++end_notices; }
-    std::atomic<int> restart_requests{0};
-    std::atomic<int> end_notices{0};
-};
 
 // ---- The archive ------------------------------------------------------------
 
@@ -208,20 +199,18 @@ TEST(AllocationTest, CountingSeesAnAllocationOnAnotherThread) {
 TEST(AllocationTest, NoAllocationOnThePlaybackThreadWhilePlaying) {
     TwoTrackArchive archive;
 
-    EventLog log; // off
-    OutputDevice device(OutputDeviceOptions{kClockSpeed}, &log, nullptr);
-    HostServices services(DspMode::Off, nullptr, &log);
-    Messages messages;
-    PlayerWindow window(&messages);
-
-    plugin_record.main_window = window.Handle();
-    plugin_record.instance = nullptr;
-    plugin_record.init();
-    services.Install(&plugin_record);
-    device_slots = device.Install();
+    // The host answers the restart request with stop, then play, and the
+    // end-of-stream notice with stop. Nothing written is kept: that would
+    // allocate on the playback thread.
+    ClockedHost host(plugin_record, kClockSpeed);
+    OutputDevice& device = host.Output();
+    device.KeepWritten(false);
+    device_slots = plugin_record.output;
     OutputServices slots = *device_slots;
     slots.can_write = CanWriteSometimesFull;
     plugin_record.output = &slots;
+    plugin_record.instance = nullptr;
+    plugin_record.init();
 
     // Seeks, by the written time of the track that plays: forward, then back.
     struct Seek {
@@ -237,45 +226,35 @@ TEST(AllocationTest, NoAllocationOnThePlaybackThreadWhilePlaying) {
     constexpr long long kMinuteBytes = 60LL * kBytesPerSecond;
 
     StartCounting();
-    ASSERT_EQ(plugin_record.play(archive.Path().c_str()), 0);
-    int changes = 0;
-    bool playing = true;
+    ASSERT_EQ(host.Play(archive.Path()), 0);
+    auto changes = [&] { return static_cast<int>(host.Sessions().size()) - 1; };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (std::chrono::steady_clock::now() < deadline) {
-        window.PumpMessages();
-        if (messages.restart_requests > changes) {
-            // The host answers the restart request with stop, then play.
-            ++changes;
-            plugin_record.stop();
-            ASSERT_EQ(plugin_record.play(archive.Path().c_str()), 0);
-        }
-        if (messages.end_notices > 0) {
-            plugin_record.stop();
-            playing = false;
+        host.Serve();
+        if (!host.Playing())
             break;
-        }
         for (Seek& seek : seeks)
-            if (!seek.done && seek.track_change == changes &&
+            if (!seek.done && seek.track_change == changes() &&
                 device.GetWrittenTime() >= seek.when_ms) {
                 plugin_record.set_output_time(seek.to_ms);
                 seek.done = true;
             }
         bool all_seeks =
             std::all_of(seeks.begin(), seeks.end(), [](const Seek& s) { return s.done; });
-        if (all_seeks && changes >= 1 && device.BytesWritten() >= kMinuteBytes)
+        if (all_seeks && changes() >= 1 && device.BytesWritten() >= kMinuteBytes)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    if (playing)
-        plugin_record.stop();
+    host.Stop();
     long counted = StopCounting();
     plugin_record.quit();
 
     // The run did what it was meant to: a minute of audio, all four seeks
     // (each one flushes), a track change and the full-output sleeps.
     EXPECT_GE(device.BytesWritten(), kMinuteBytes);
-    EXPECT_GE(changes, 1);
-    EXPECT_GE(device.Flushes(), 4 + changes);
+    EXPECT_GE(changes(), 1);
+    EXPECT_EQ(host.PlayFailures(), 0);
+    EXPECT_GE(device.Flushes(), 4 + changes());
     EXPECT_GE(can_write_calls.load(), 2 * kFullEvery);
     EXPECT_EQ(device.Violations(), 0);
     for (const Seek& seek : seeks)
