@@ -72,39 +72,39 @@ Decoded Decode(const std::vector<IndexEntry>& entries) {
 }
 
 TEST(TrackIndex, DecodesEveryFieldOfEveryRecord) {
-    Decoded decoded = Decode({
-        {0x12345678, 0x0001E240, 22050, "Opening Theme", "OPEN", 0x05},
-        {0x9ABCDEF0, 0x00000208, 44100, kTitle39, "12345678", 0x3A},
-        {0, 7, 11025, "", "", 0x00},
-    });
-    ASSERT_EQ(decoded.tracks.size(), 3u);
-
-    const TrackRecord& first = decoded.tracks[0];
-    EXPECT_EQ(Field(first.offset), 0x12345678u);
-    EXPECT_EQ(Field(first.size), 0x0001E240u);
-    EXPECT_EQ(Field(first.sample_rate), 22050);
-    EXPECT_EQ(Text(first.title, kTitleField), "Opening Theme");
-    EXPECT_EQ(Text(first.short_text, kShortTextField), "OPEN");
-    EXPECT_EQ(first.flags, 0x85);
-
     // Offsets past 2 GiB and texts filling their fields, so every key byte
     // is checked against non-zero data.
-    const TrackRecord& second = decoded.tracks[1];
-    EXPECT_EQ(Field(second.offset), 0x9ABCDEF0u);
-    EXPECT_EQ(Field(second.size), 0x208u);
-    EXPECT_EQ(Field(second.sample_rate), 44100);
-    EXPECT_EQ(Text(second.title, kTitleField), kTitle39);
-    EXPECT_EQ(Text(second.short_text, kShortTextField), "12345678");
-    EXPECT_EQ(second.flags, 0xBA);
+    struct Expected {
+        std::uint32_t offset;
+        std::uint32_t size;
+        std::uint16_t sample_rate;
+        const char* title;
+        const char* short_text;
+        std::uint8_t stored_flags;
+        std::uint8_t flags;
+    };
+    const Expected expected[] = {
+        {0x12345678, 0x0001E240, 22050, "Opening Theme", "OPEN", 0x05, 0x85},
+        {0x9ABCDEF0, 0x00000208, 44100, kTitle39, "12345678", 0x3A, 0xBA},
+        {0, 7, 11025, "", "", 0x00, 0x80},
+    };
+    std::vector<IndexEntry> entries;
+    for (const Expected& e : expected)
+        entries.push_back({e.offset, e.size, e.sample_rate, e.title, e.short_text, e.stored_flags});
+    Decoded decoded = Decode(entries);
+    ASSERT_EQ(decoded.tracks.size(), std::size(expected));
 
-    const TrackRecord& third = decoded.tracks[2];
-    EXPECT_EQ(Field(third.offset), 0u);
-    EXPECT_EQ(Field(third.size), 7u);
-    EXPECT_EQ(Field(third.sample_rate), 11025);
-    EXPECT_EQ(Text(third.title, kTitleField), "");
-    EXPECT_EQ(Text(third.short_text, kShortTextField), "");
-    EXPECT_EQ(third.flags, 0x80);
-
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        const Expected& e = expected[i];
+        const TrackRecord& track = decoded.tracks[i];
+        EXPECT_EQ(Field(track.offset), e.offset);
+        EXPECT_EQ(Field(track.size), e.size);
+        EXPECT_EQ(Field(track.sample_rate), e.sample_rate);
+        EXPECT_EQ(Text(track.title, kTitleField), e.title);
+        EXPECT_EQ(Text(track.short_text, kShortTextField), e.short_text);
+        EXPECT_EQ(track.flags, e.flags);
+    }
     EXPECT_EQ(decoded.total_size, 0x0001E240u + 0x208 + 7);
 }
 

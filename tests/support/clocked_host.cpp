@@ -6,35 +6,18 @@
 #include <utility>
 
 namespace clockedhost {
-namespace {
-
-constexpr const char* kWindowClass = "KestrelClockedHost";
-
-ClockedHost* live_host = nullptr;
-
-} // namespace
 
 ClockedHost::ClockedHost(PluginRecord& record, double speed)
     : record_(record), saved_(record), output_(OutputDeviceOptions{speed}, &log_, nullptr),
-      services_(DspMode::Off, nullptr, &log_) {
+      services_(DspMode::Off, nullptr, &log_), window_(this) {
     output_.KeepWritten(true);
-    live_host = this;
-    WNDCLASSA window_class{};
-    window_class.lpfnWndProc = WindowProc;
-    window_class.lpszClassName = kWindowClass;
-    RegisterClassA(&window_class);
-    window_ = CreateWindowExA(0, kWindowClass, "Clocked host", 0, 0, 0, 0, 0, nullptr, nullptr,
-                              nullptr, nullptr);
-    record.main_window = window_;
+    record.main_window = window_.Handle();
     record.output = output_.Install();
     services_.Install(&record);
 }
 
 ClockedHost::~ClockedHost() {
-    DestroyWindow(window_);
-    UnregisterClassA(kWindowClass, nullptr);
     record_ = saved_;
-    live_host = nullptr;
 }
 
 void ClockedHost::SetCallHooks(std::function<void(const char*)> enter,
@@ -53,19 +36,16 @@ void ClockedHost::Leave() {
         leave_();
 }
 
-LRESULT CALLBACK ClockedHost::WindowProc(HWND window, UINT message, WPARAM first, LPARAM second) {
-    if (live_host && window == live_host->window_ &&
-        (message == kRestartRequest || message == kEndOfStreamNotice)) {
-        live_host->inbox_.push_back(Posted{message, second, live_host->sessions_.size()});
-        return 0;
-    }
-    return DefWindowProcA(window, message, first, second);
+void ClockedHost::OnRestartRequest() {
+    inbox_.push_back(Posted{kRestartRequest, sessions_.size()});
+}
+
+void ClockedHost::OnEndOfStream() {
+    inbox_.push_back(Posted{kEndOfStreamNotice, sessions_.size()});
 }
 
 void ClockedHost::Pump() {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&message);
+    window_.PumpMessages();
 }
 
 int ClockedHost::Play(const std::string& file) {
@@ -152,7 +132,7 @@ int ClockedHost::Serve() {
                 ++from->notices;
             if (current)
                 Stop();
-        } else if (posted.message == kRestartRequest && posted.second == kRestartRequestCode) {
+        } else if (posted.message == kRestartRequest) {
             if (from)
                 ++from->restarts;
             PlayStream(file_);

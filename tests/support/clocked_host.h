@@ -12,6 +12,7 @@
 #include "host/event_log.h"
 #include "host/host_services.h"
 #include "host/output_device.h"
+#include "host/player_window.h"
 
 #include <chrono>
 #include <cstdint>
@@ -27,7 +28,7 @@ struct Session {
     bool ended_by_itself = false; // its playback thread had ended before stop
 };
 
-class ClockedHost {
+class ClockedHost : private PlayerWindowHandler {
 public:
     // Fills the host's slots of `record`: main window, output, and
     // kestrel-play's analysis, visualisation, DSP (inactive) and stream
@@ -38,7 +39,7 @@ public:
     ClockedHost& operator=(const ClockedHost&) = delete;
 
     OutputDevice& Output() { return output_; }
-    HWND MainWindow() const { return window_; }
+    HWND MainWindow() const { return window_.Handle(); }
 
     // The host's commands; each is what the player does on a user's action.
     // Play stops a playing stream first; returns play's result. Both end the
@@ -73,7 +74,9 @@ public:
     void SetCallHooks(std::function<void(const char*)> enter, std::function<void()> leave);
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM first, LPARAM second);
+    // What kestrel-play's main window hands on, kept for Serve.
+    void OnRestartRequest() override;
+    void OnEndOfStream() override;
     // The calls themselves; answering a restart request uses them without
     // touching the host's pause.
     int PlayStream(const std::string& file);
@@ -87,14 +90,13 @@ private:
     EventLog log_; // off: the tests look at the device itself
     OutputDevice output_;
     HostServices services_;
-    HWND window_ = nullptr;
+    PlayerWindow window_;
     bool playing_ = false;
     std::string file_;
     std::vector<Session> sessions_;
     int play_failures_ = 0;
     struct Posted {
         UINT message;
-        LPARAM second;
         std::size_t session;
     };
     std::vector<Posted> inbox_;
