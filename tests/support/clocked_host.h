@@ -1,8 +1,9 @@
 // A host for in-process runs of the whole plug-in, as the media player drives
-// it: a real main window whose queue the host pumps, answering the restart
-// request with stop and play and the end-of-stream notice with stop; and
-// kestrel-play's output device, whose two-second buffer a clock drains, as
-// fast as asked, keeping what the plug-in wrote.
+// it, built from kestrel-play's parts: its main window, whose queue the host
+// pumps, answering the restart request with stop and play and the
+// end-of-stream notice with stop; its services; and its output device, whose
+// two-second buffer a clock drains, as fast as asked, keeping what the
+// plug-in wrote.
 // Every play is a "session", from a successful play to its stop; what was
 // posted to the main window is counted per session. One host at a time, used
 // from the thread that made it (the playback thread only reaches the output).
