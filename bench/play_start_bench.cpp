@@ -2,6 +2,7 @@
 // archive of the largest known size (Marlin, 500577414 bytes, sparse) with an
 // index of 1,000 short tones. The plug-in is linked in and driven through its
 // record, with a minimal output whose write notes the time.
+#include "core/entry_points.h"
 #include "core/plugin_record.h"
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/archive_names.h"

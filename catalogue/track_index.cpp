@@ -1,6 +1,6 @@
-// Loading an archive's track index: the scrambled records beside the plug-in.
-#include "core/player_state.h"
-#include "catalogue/known_archives.h"
+// Turning an archive's track index into track records: descrambling and
+// converting the texts, every track enabled.
+#include "catalogue/track_index.h"
 
 #include <cstring>
 
@@ -32,55 +32,15 @@ void ConvertRecord(std::uint8_t* record) {
     record[kStoredFlags] |= kTrackEnabled;
 }
 
-int PlayerState::LoadTrackIndex(DWORD archive_size) {
-    if (tracks)
-        GlobalFree(tracks);
-    tracks = nullptr;
-    track_count = 0;
-
-    const KnownArchive* known = FindKnownArchive(archive_size);
-    if (!known)
-        return 0;
-
-    // A path that would not fit is a missing index, shown as far as it goes.
-    bool fits = lstrlenA(plugin_directory) + lstrlenA(known->index_name) < kPathChars;
-    lstrcpynA(index_path, plugin_directory, kPathChars);
-    int used = lstrlenA(index_path);
-    lstrcpynA(index_path + used, known->index_name, kPathChars - used);
-    HANDLE index = fits ? CreateFileA(index_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                        : INVALID_HANDLE_VALUE;
-    if (index == INVALID_HANDLE_VALUE) {
-        MessageBoxA(nullptr, index_path, "Missing file", MB_OK | MB_ICONWARNING);
-        index_path[0] = '\0';
-        return 0;
-    }
-
-    DWORD bytes = GetFileSize(index, nullptr);
-    if (bytes == INVALID_FILE_SIZE)
-        bytes = 0;
-    auto* loaded = static_cast<TrackRecord*>(GlobalAlloc(GMEM_FIXED, bytes));
-    if (!loaded) {
-        CloseHandle(index);
-        return 0;
-    }
-    tracks = loaded;
-    int count = static_cast<int>(bytes / kTrackRecordBytes);
-    std::uint32_t sum = 0;
-    int j = 0;
-    for (; j < count; ++j) {
+DecodedIndex DecodeTrackIndex(std::span<const std::uint8_t> index, TrackRecord* tracks) {
+    DecodedIndex decoded{IndexRecordCount(index.size()), 0};
+    for (int j = 0; j < decoded.track_count; ++j) {
         std::uint8_t record[kTrackRecordBytes];
-        DWORD got = 0;
-        // Only records read in full are kept.
-        if (!ReadFile(index, record, kTrackRecordBytes, &got, nullptr) || got != kTrackRecordBytes)
-            break;
+        std::memcpy(record, index.data() + std::size_t{kTrackRecordBytes} * j, kTrackRecordBytes);
         DescrambleRecord(record);
         ConvertRecord(record);
         std::memcpy(&tracks[j], record, kTrackRecordBytes);
-        sum += tracks[j].size;
+        decoded.total_size += tracks[j].size;
     }
-    track_count = j;
-    total_size = static_cast<int>(sum);
-    CloseHandle(index);
-    return 1;
+    return decoded;
 }

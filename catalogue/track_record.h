@@ -38,6 +38,15 @@ inline bool IsEnabled(TrackRecord& record) {
     return std::atomic_ref<std::uint8_t>(record.flags).load() & kTrackEnabled;
 }
 
+// Enables or disables the track, rewriting the applied bit with the enabled
+// one. Only the host's thread writes the flags, so reading and then storing
+// loses nothing; the store itself is one atomic step.
+inline void SetEnabled(TrackRecord& record, bool enabled) {
+    std::atomic_ref<std::uint8_t> flags(record.flags);
+    const std::uint8_t kept = flags.load() & ~(kTrackEnabled | kTrackFlagsApplied);
+    flags.store(enabled ? kept | kTrackEnabled : kept);
+}
+
 // Positions inside a stored (descrambled, not yet converted) record.
 constexpr int kStoredTitleLength = 10;
 constexpr int kStoredTitle = 11;

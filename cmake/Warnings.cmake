@@ -4,22 +4,28 @@ function(kestrel_warnings target)
 endfunction()
 
 # One static library per subsystem folder, from every source in it except
-# those named after EXCLUDE. The subsystems call each other freely (they are
-# one class's operations), so they link to each other in a cycle, which
-# CMake allows between static libraries.
+# those named after EXCLUDE. The subsystems that are PlayerState's operations
+# call each other freely, so they link to each other in a cycle, which CMake
+# allows between static libraries. A PURE one links nothing of the plug-in,
+# not even the platform: it is plain C++ over memory.
 function(kestrel_subsystem name)
-  cmake_parse_arguments(arg "" "" "EXCLUDE;LINKS" ${ARGN})
+  cmake_parse_arguments(arg "PURE" "" "EXCLUDE;LINKS" ${ARGN})
+  if(arg_PURE)
+    set(base_links)
+  else()
+    set(base_links platform)
+  endif()
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   foreach(excluded IN LISTS arg_EXCLUDE)
     list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
   endforeach()
   if(NOT sources)
     add_library(${name} INTERFACE)
-    target_link_libraries(${name} INTERFACE platform)
+    target_link_libraries(${name} INTERFACE ${base_links})
     return()
   endif()
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC platform ${arg_LINKS})
+  target_link_libraries(${name} PUBLIC ${base_links} ${arg_LINKS})
   kestrel_warnings(${name})
 endfunction()

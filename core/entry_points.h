@@ -2,6 +2,7 @@
 // them on its own thread.
 #pragma once
 
+#include "core/plugin_record.h"
 #include "platform/win32.h"
 
 void __cdecl Configure(HWND parent);
@@ -22,6 +23,9 @@ int __cdecl GetOutputTime();
 void __cdecl SetOutputTime(int ms);
 void __cdecl SetVolume(int volume);
 void __cdecl SetPan(int pan);
+
+// The library's one record, which its export hands to the host.
+extern PluginRecord plugin_record;
 
 // Length of the current track in ms, or -1000 while no track has started.
 int CurrentTrackLength();

@@ -1,13 +1,8 @@
 // Play and stop as the host sees them, including the track changes that the
 // host answers with stop and play.
+#include "core/message_boxes.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
-
-namespace {
-void ShowNotValid() {
-    MessageBoxA(nullptr, "Not a valid Kestrel MIX file!", "Error", MB_OK | MB_ICONWARNING);
-}
-} // namespace
 
 int PlayerState::PlayArchive(const char* file) {
     // A host that skipped stop after the end-of-stream notice: end and
@@ -60,7 +55,7 @@ int PlayerState::PlayArchive(const char* file) {
     }
     // No record to start: an empty catalogue.
     if (current_track < 0 || current_track >= track_count) {
-        ShowNotValid();
+        ShowNotValidArchive();
         ReleaseStream();
         return 1;
     }
@@ -77,7 +72,7 @@ int PlayerState::ReopenArchive() {
     // Replaced or cut short since the catalogue was read: its records would
     // point into another file.
     if (size_high != 0 || size != archive_bytes) {
-        ShowNotValid();
+        ShowNotValidArchive();
         ReleaseStream();
         return 1;
     }

@@ -1,6 +1,7 @@
 // The one record of everything the plug-in knows while it is loaded. Its
 // operations are defined in the folder of the subsystem that owns them:
-// catalogue/, decoder/, playback/, dialogs/ and core/.
+// decoder/, playback/, dialogs/ and core/; those on the catalogue live in
+// core/ over the pure catalogue/ (files, boxes and locks here, formats there).
 #pragma once
 
 #include "platform/win32.h"
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 
 struct PluginRecord;
 
@@ -48,11 +50,17 @@ public:
     void InitPlayer(PluginRecord* record, const char* directory);
     void FreePlayer();
 
-    // Catalogue (catalogue/).
+    // Catalogue (core/load_track_index.cpp, core/open_archive.cpp,
+    // core/track_choice.cpp).
     int LoadTrackIndex(DWORD archive_size);
     int OpenArchive(const char* path);
     int SelectTrack(int index);
     int NextEnabledTrack();
+    // The loaded records; empty while none are.
+    std::span<TrackRecord> Catalogue() const {
+        return tracks && track_count > 0 ? std::span<TrackRecord>(tracks, track_count)
+                                         : std::span<TrackRecord>();
+    }
 
     // Decoding (decoder/).
     int DecodeBlock(char* buffer, int count);

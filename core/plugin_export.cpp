@@ -1,5 +1,5 @@
 // The library's only export, and its entry routine.
-#include "core/plugin_record.h"
+#include "core/entry_points.h"
 
 KESTREL_EXPORT PluginRecord* __cdecl winampGetInModule2() {
     return &plugin_record;

@@ -1,6 +1,7 @@
 // Where host and plug-in meet: the record of entry points and host services
 // that the host gets from the library's one export, and the host's output
-// device. Every function slot uses the C calling convention.
+// device. Every function slot uses the C calling convention. Both sides
+// include it, so it stands alone: nothing of the plug-in's own.
 #pragma once
 
 #include "platform/win32.h"
@@ -80,6 +81,3 @@ constexpr UINT kRestartRequest = WM_USER; // first parameter 0, second 102
 constexpr LPARAM kRestartRequestCode = 102;
 constexpr UINT kEndOfStreamNotice = WM_USER + 2; // both parameters 0
 constexpr int kKeepVolume = -666;                // set_volume: keep the current volume
-
-// The library's one record.
-extern PluginRecord plugin_record;

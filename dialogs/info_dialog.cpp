@@ -9,8 +9,6 @@
 #include "dialogs/text_format.h"
 #include "dialogs/track_list_view.h"
 
-#include <atomic>
-
 namespace {
 
 constexpr int kTitleColumnPx = 274;
@@ -18,15 +16,6 @@ constexpr int kDurationColumnPx = 51;
 constexpr UINT kRowStateMask = LVIS_FOCUSED | LVIS_SELECTED | LVIS_CUT | LVIS_DROPHILITED;
 
 char remembered_file[kPathChars];
-
-// Only the host's thread writes the flags, so reading and then storing loses
-// nothing; the store itself is one atomic step, as the playback thread reads
-// them.
-void StoreEnabled(TrackRecord& record, bool enabled) {
-    std::atomic_ref<std::uint8_t> flags(record.flags);
-    std::uint8_t kept = flags.load() & ~(kTrackEnabled | kTrackFlagsApplied);
-    flags.store(enabled ? kept | kTrackEnabled : kept);
-}
 
 // The catalogue the dialog shows: the host's message loop runs on under the
 // dialog, and may load another archive before the user is done.
@@ -89,7 +78,7 @@ void ApplyChoice(PlayerState& p, TrackListView& list) {
     // sees the choice whole, before or after.
     HandOverLock hold(p.hand_over, HandOverLock::Side::HostThread);
     for (int j = 0; j < p.track_count; ++j)
-        StoreEnabled(p.tracks[j], list.GetRowState(j, LVIS_SELECTED) != 0);
+        SetEnabled(p.tracks[j], list.GetRowState(j, LVIS_SELECTED) != 0);
     // With no current record there is no playing track to leave.
     TrackRecord* current = CurrentRecord(p);
     if (current && !IsEnabled(*current))

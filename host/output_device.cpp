@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -76,7 +77,7 @@ private:
 };
 
 OutputDevice::OutputDevice(const OutputDeviceOptions& options, EventLog* log, HeardSink sink)
-    : options_(options), log_(log), sink_(std::move(sink)) {
+    : options_(options), log_(log), sink_(std::move(sink)), fail_open_at_(options.fail_open) {
     InitializeCriticalSection(&lock_);
     last_tick_ = ClockTicks();
 }
@@ -206,8 +207,8 @@ int OutputDevice::Open(int sample_rate, int channels, int bits, int option_a, in
         .Int("heard", heard_bytes_);
     if (open_)
         Violation("open while open", opens_);
-    if (options_.fail_open == opens_ || sample_rate <= 0 || sample_rate > kMaxRate ||
-        channels <= 0 || channels > kMaxChannels || (bits != 8 && bits != 16)) {
+    if (fail_open_at_ == opens_ || sample_rate <= 0 || sample_rate > kMaxRate || channels <= 0 ||
+        channels > kMaxChannels || (bits != 8 && bits != 16)) {
         open_ = false;
         line.Int("result", -1);
         return -1;
@@ -244,7 +245,24 @@ void OutputDevice::Close() {
 }
 
 void OutputDevice::Write(const char* buffer, int bytes) {
-    Hold hold(this);
+    WriteObserver observer;
+    {
+        Hold hold(this);
+        observer = observer_;
+        Take(buffer, bytes);
+    }
+    // Outside the lock: an observer may look at the player, whose thread
+    // this is, or call back into the device.
+    if (observer && bytes > 0)
+        observer(buffer, bytes);
+}
+
+void OutputDevice::Take(const char* buffer, int bytes) {
+    if (bytes > 0) {
+        total_written_ += bytes;
+        if (keep_)
+            kept_.insert(kept_.end(), buffer, buffer + bytes);
+    }
     std::int64_t room = open_ ? static_cast<std::int64_t>(ring_.size()) - (written_ - played_) : 0;
     log_->Event("out.write").Int("bytes", bytes).Int("room", room).Int("heard", heard_bytes_);
     if (!open_) {
@@ -310,6 +328,8 @@ void OutputDevice::Flush(int ms) {
         .Int("discarded", written_ - played_)
         .Int("heard", heard_bytes_);
     ++flushes_;
+    if (keep_)
+        kept_flushes_.push_back(kept_.size());
     written_ = played_ = 0;
     base_ms_ = ms;
     credit_ = 0;
@@ -422,6 +442,39 @@ void OutputDevice::SetHeardLimit(double ms) {
     Hold hold(this);
     limit_set_ = true;
     limit_ms_ = ms;
+}
+
+void OutputDevice::FailOpen(int n) {
+    Hold hold(this);
+    fail_open_at_ = n > 0 ? opens_ + n : 0;
+}
+
+int OutputDevice::Opens() {
+    Hold hold(this);
+    return opens_;
+}
+
+void OutputDevice::SetObserver(WriteObserver observer) {
+    Hold hold(this);
+    observer_ = std::move(observer);
+}
+
+void OutputDevice::KeepWritten(bool keep) {
+    Hold hold(this);
+    keep_ = keep;
+}
+
+std::vector<char> OutputDevice::TakeWritten(std::vector<std::size_t>* flushes) {
+    Hold hold(this);
+    std::vector<std::size_t> marks = std::exchange(kept_flushes_, {});
+    if (flushes)
+        *flushes = std::move(marks);
+    return std::exchange(kept_, {});
+}
+
+std::int64_t OutputDevice::BytesWritten() {
+    Hold hold(this);
+    return total_written_;
 }
 
 bool OutputDevice::HeardLimitReached() {

@@ -2,7 +2,9 @@
 // seconds that a clock drains. What the clock plays is "heard" and goes to a
 // sink (the WAV writer); what a flush or a close discards is never heard.
 // The plug-in calls it from the host's thread and from its playback thread,
-// so every operation runs under the device's own lock.
+// so every operation runs under the device's own lock. kestrel-play plays
+// through it, and so do the in-process tests, which also look at what the
+// plug-in wrote.
 #pragma once
 
 #include "core/plugin_record.h"
@@ -23,6 +25,8 @@ struct OutputDeviceOptions {
 
 // Receives heard audio: bytes, count, sample rate, channels, bits.
 using HeardSink = std::function<void(const char*, int, int, int, int)>;
+// Sees every block the plug-in writes, on the thread that writes it.
+using WriteObserver = std::function<void(const char* bytes, int count)>;
 
 class OutputDevice {
 public:
@@ -94,10 +98,24 @@ public:
     // Whether the clock has played all the limit allows.
     bool HeardLimitReached();
 
+    // Opening number n from now on (1 = the next) fails; 0: none does.
+    void FailOpen(int n);
+    int Opens();
+    // Called with every block written, outside the device's lock.
+    void SetObserver(WriteObserver observer);
+    // Whether written audio is kept for TakeWritten (it is not unless asked).
+    void KeepWritten(bool keep);
+    // Everything written since the last call, as the plug-in wrote it, with
+    // the byte position of each flush in `flushes`.
+    std::vector<char> TakeWritten(std::vector<std::size_t>* flushes);
+    // Bytes written since the device was made.
+    std::int64_t BytesWritten();
+
 private:
     class Hold;
     void Advance();
     void PlayOut(std::int64_t bytes);
+    void Take(const char* buffer, int bytes); // the write, under the lock
     std::int64_t BytesPerSecond() const;
     std::int64_t HorizonBytes() const;
     std::int64_t LimitBytes() const;
@@ -107,11 +125,13 @@ private:
     const OutputDeviceOptions options_;
     EventLog* log_;
     HeardSink sink_;
+    WriteObserver observer_;
     CRITICAL_SECTION lock_;
     OutputServices services_{};
 
     bool open_ = false;
     int opens_ = 0;
+    int fail_open_at_ = 0;
     int sample_rate_ = 0;
     int channels_ = 0;
     int bits_ = 0;
@@ -147,4 +167,9 @@ private:
     std::int64_t heard_bytes_ = 0;
     int violations_ = 0;
     std::int64_t flushes_ = 0;
+
+    std::int64_t total_written_ = 0;
+    bool keep_ = false;
+    std::vector<char> kept_;
+    std::vector<std::size_t> kept_flushes_;
 };

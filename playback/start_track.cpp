@@ -2,18 +2,13 @@
 // host's play starts a track on a new thread; the playback thread starts the
 // next one itself when the host answers a restart request with a seek, or not
 // at all.
+#include "core/message_boxes.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/stream_reader.h"
 #include "playback/playback_thread.h"
 
 #include <algorithm>
-
-namespace {
-void ShowNotValid() {
-    MessageBoxA(nullptr, "Not a valid Kestrel MIX file!", "Error", MB_OK | MB_ICONWARNING);
-}
-} // namespace
 
 int PlayerState::FailStart() {
     // Whether or not a track change kept anything open, a failed start
@@ -111,7 +106,7 @@ int PlayerState::StartTrack() {
     if (!pcm_buffer || !chunk_buffer)
         return FailStart();
     if (!ReadCurrentHeader()) {
-        ShowNotValid();
+        ShowNotValidArchive();
         return FailStart();
     }
     PrepareTrack(switching_track != 0);

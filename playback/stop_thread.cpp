@@ -1,12 +1,6 @@
 // Ending the playback thread.
 #include "core/player_state.h"
 #include "playback/hand_over_lock.h"
-#include "playback/playback_thread.h"
-
-DWORD WINAPI PlaybackThread(LPVOID stop_flag) {
-    return static_cast<DWORD>(
-        player_instance->PlaybackLoop(static_cast<Shared<unsigned>*>(stop_flag)));
-}
 
 void PlayerState::StopThread() {
     if (thread == NO_THREAD || thread == nullptr)

@@ -4,18 +4,12 @@
 // hand-over lock, so each sees the other's choice whole, and at most one
 // restart request is on its way at a time: while `switching_track` is set the
 // host has been asked and a later change only re-aims it.
+#include "catalogue/track_choice.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/stream_reader.h"
 
 namespace {
-
-int EnabledTracks(PlayerState& p) {
-    int enabled = 0;
-    for (int i = 0; p.tracks && i < p.track_count; ++i)
-        enabled += IsEnabled(p.tracks[i]) ? 1 : 0;
-    return enabled;
-}
 
 void PostRestartRequest(PlayerState& p) {
     PostMessageA(p.module->main_window, kRestartRequest, 0, kRestartRequestCode);
@@ -66,7 +60,7 @@ HandOver PlayerState::ChangeAtTrackEnd(bool yielded_audio) {
     // of empty or damaged tracks would otherwise go round for ever.
     silent_tracks = yielded_audio ? 0 : silent_tracks + 1;
     int next = NextEnabledTrack();
-    if (next == -1 || silent_tracks >= EnabledTracks(*this))
+    if (next == -1 || silent_tracks >= EnabledTrackCount(Catalogue()))
         return HandOver::Finish;
     CommitChange(next);
     awaiting_restart = 1;

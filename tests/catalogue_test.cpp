@@ -1,9 +1,14 @@
-// The track catalogue: recognising archives, loading and descrambling their
-// index, and choosing tracks. Index files are written byte by byte here from
-// the index format (support/scrambled_index), not by our own tools.
-#include "core/player_state.h"
+// The track catalogue: recognising archives, decoding their index and
+// choosing tracks, in memory; then the player loading an index from its
+// directory, opening archives and selecting tracks, with the boxes it shows.
+// Index bytes are written byte by byte here from the index format
+// (support/scrambled_index), not by our own tools.
 #include "catalogue/known_archives.h"
+#include "catalogue/track_choice.h"
+#include "catalogue/track_index.h"
+#include "core/player_state.h"
 #include "platform/standin/testing.h"
+#include "support/reset_player.h"
 #include "support/scratch_dir.h"
 #include "support/scrambled_index.h"
 
@@ -47,29 +52,233 @@ std::string Text(const char* field, std::size_t room) {
     return end ? std::string(field) : std::string("<unterminated>");
 }
 
-class CatalogueTest : public ::testing::Test {
+// An index decoded in memory, as the catalogue decodes it.
+struct Decoded {
+    std::vector<TrackRecord> tracks;
+    std::uint32_t total_size = 0;
+};
+
+Decoded Decode(const std::vector<std::uint8_t>& index) {
+    Decoded decoded;
+    decoded.tracks.resize(IndexRecordCount(index.size()));
+    DecodedIndex summary = DecodeTrackIndex(index, decoded.tracks.data());
+    EXPECT_EQ(summary.track_count, static_cast<int>(decoded.tracks.size()));
+    decoded.total_size = summary.total_size;
+    return decoded;
+}
+
+Decoded Decode(const std::vector<IndexEntry>& entries) {
+    return Decode(IndexFileBytes(entries));
+}
+
+TEST(TrackIndex, DecodesEveryFieldOfEveryRecord) {
+    // Offsets past 2 GiB and texts filling their fields, so every key byte
+    // is checked against non-zero data.
+    struct Expected {
+        std::uint32_t offset;
+        std::uint32_t size;
+        std::uint16_t sample_rate;
+        const char* title;
+        const char* short_text;
+        std::uint8_t stored_flags;
+        std::uint8_t flags;
+    };
+    const Expected expected[] = {
+        {0x12345678, 0x0001E240, 22050, "Opening Theme", "OPEN", 0x05, 0x85},
+        {0x9ABCDEF0, 0x00000208, 44100, kTitle39, "12345678", 0x3A, 0xBA},
+        {0, 7, 11025, "", "", 0x00, 0x80},
+    };
+    std::vector<IndexEntry> entries;
+    for (const Expected& e : expected)
+        entries.push_back({e.offset, e.size, e.sample_rate, e.title, e.short_text, e.stored_flags});
+    Decoded decoded = Decode(entries);
+    ASSERT_EQ(decoded.tracks.size(), std::size(expected));
+
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        const Expected& e = expected[i];
+        const TrackRecord& track = decoded.tracks[i];
+        EXPECT_EQ(Field(track.offset), e.offset);
+        EXPECT_EQ(Field(track.size), e.size);
+        EXPECT_EQ(Field(track.sample_rate), e.sample_rate);
+        EXPECT_EQ(Text(track.title, kTitleField), e.title);
+        EXPECT_EQ(Text(track.short_text, kShortTextField), e.short_text);
+        EXPECT_EQ(track.flags, e.flags);
+    }
+    EXPECT_EQ(decoded.total_size, 0x0001E240u + 0x208 + 7);
+}
+
+TEST(TrackIndex, DecodesInPlace) {
+    // The player reads the stored records into the catalogue's memory and
+    // decodes them there.
+    std::vector<std::uint8_t> bytes = IndexFileBytes(std::vector<IndexEntry>{
+        {1, 10, 8000, "first", "one", 0}, {2, 20, 11025, kTitle39, "12345678", 0x7F}});
+    std::vector<TrackRecord> tracks(2);
+    std::memcpy(tracks.data(), bytes.data(), bytes.size());
+    DecodedIndex summary = DecodeTrackIndex(
+        {reinterpret_cast<const std::uint8_t*>(tracks.data()), bytes.size()}, tracks.data());
+    EXPECT_EQ(summary.track_count, 2);
+    EXPECT_EQ(summary.total_size, 30u);
+    Decoded apart = Decode(bytes);
+    EXPECT_EQ(std::memcmp(tracks.data(), apart.tracks.data(), bytes.size()), 0);
+}
+
+TEST(TrackIndex, RecognitionTableMatchesExactSizesOnly) {
+    for (const KnownSize& known : kKnownSizes) {
+        SCOPED_TRACE(known.index_name);
+        const KnownArchive* row = FindKnownArchive(known.size);
+        ASSERT_NE(row, nullptr);
+        EXPECT_STREQ(row->index_name, known.index_name);
+        EXPECT_EQ(FindKnownArchive(known.size - 1), nullptr);
+        EXPECT_EQ(FindKnownArchive(known.size + 1), nullptr);
+    }
+    EXPECT_EQ(FindKnownArchive(0), nullptr);
+    // The end-of-table marker is never a match, not even for an archive of that size.
+    EXPECT_EQ(FindKnownArchive(0xFFFFFFFF), nullptr);
+}
+
+TEST(TrackIndex, RecordCountIsIndexSizeOverSixtyRoundedDown) {
+    for (int k : {0, 1, 3}) {
+        SCOPED_TRACE(k);
+        std::vector<IndexEntry> entries;
+        for (int i = 0; i < k; ++i)
+            entries.push_back({0, static_cast<std::uint32_t>(100 + i), 8000, "t", "", 0});
+        std::vector<std::uint8_t> bytes = IndexFileBytes(entries);
+        // 59 more bytes: a record that never got finished.
+        std::vector<std::uint8_t> tail(59, 0x5A);
+        bytes.insert(bytes.end(), tail.begin(), tail.end());
+        ASSERT_EQ(bytes.size(), static_cast<std::size_t>(k * 60 + 59));
+
+        EXPECT_EQ(IndexRecordCount(bytes.size()), k);
+        Decoded decoded = Decode(bytes);
+        EXPECT_EQ(decoded.tracks.size(), static_cast<std::size_t>(k));
+        EXPECT_EQ(decoded.total_size, static_cast<std::uint32_t>(k * 100 + k * (k - 1) / 2));
+    }
+}
+
+// Stored lengths from the file, read as signed bytes, against the text that
+// must come out; out-of-range lengths keep the terminator inside the field.
+struct LengthCase {
+    std::uint8_t stored;
+    std::size_t expected_length;
+};
+
+TEST(TrackIndex, TextLengthsOutsideTheirFieldKeepTheTerminatorInside) {
+    const std::vector<LengthCase> title_cases = {{0, 0},    {5, 5},    {39, 39},  {40, 39},
+                                                 {127, 39}, {0xFF, 0}, {0x80, 0}, {0xD9, 0}};
+    const std::vector<LengthCase> short_cases = {{0, 0},   {3, 3},    {8, 8},   {9, 8},
+                                                 {127, 8}, {0xFF, 0}, {0x80, 0}};
+    for (bool title : {true, false}) {
+        SCOPED_TRACE(title ? "title" : "short text");
+        const std::vector<LengthCase>& cases = title ? title_cases : short_cases;
+        std::vector<StoredIndexRecord> records;
+        for (const LengthCase& c : cases) {
+            StoredIndexRecord record = StoreRecord({1, 2, 8000, kTitle39, "ABCDEFGH", 0x11});
+            record[title ? 10 : 50] = c.stored;
+            records.push_back(record);
+        }
+        Decoded decoded = Decode(IndexFileBytes(records));
+        ASSERT_EQ(decoded.tracks.size(), cases.size());
+
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const LengthCase& c = cases[i];
+            SCOPED_TRACE(static_cast<int>(c.stored));
+            const TrackRecord& track = decoded.tracks[i];
+            const char* field = title ? track.title : track.short_text;
+            const char* full = title ? kTitle39 : "ABCDEFGH";
+            EXPECT_EQ(Text(field, title ? kTitleField : kShortTextField),
+                      std::string(full, c.expected_length));
+            EXPECT_EQ(field[c.expected_length], '\0');
+            // Nothing beyond the field was touched: the other text, the flags
+            // byte right after the short text, the numbers before the title.
+            if (title)
+                EXPECT_EQ(Text(track.short_text, kShortTextField), "ABCDEFGH");
+            else
+                EXPECT_EQ(Text(track.title, kTitleField), kTitle39);
+            EXPECT_EQ(track.flags, 0x91);
+            EXPECT_EQ(Field(track.offset), 1u);
+            EXPECT_EQ(Field(track.size), 2u);
+        }
+    }
+}
+
+TEST(TrackIndex, EveryTrackIsEnabledAfterDecodingWhateverItsFlagsHeld) {
+    const std::uint8_t stored[] = {0x00, 0x7F, 0x80, 0xFF, 0x41, 0x40};
+    std::vector<IndexEntry> entries;
+    for (std::uint8_t flags : stored)
+        entries.push_back({0, 1, 8000, "t", "", flags});
+    Decoded decoded = Decode(entries);
+    ASSERT_EQ(decoded.tracks.size(), std::size(stored));
+    for (std::size_t i = 0; i < decoded.tracks.size(); ++i) {
+        EXPECT_EQ(decoded.tracks[i].flags, stored[i] | 0x80) << "track " << i;
+        EXPECT_TRUE(IsEnabled(decoded.tracks[i]));
+    }
+
+    // Disabling and enabling again rewrite the applied bit with the enabled
+    // one and keep the others.
+    TrackRecord& track = decoded.tracks[4]; // 0x41 | 0x80
+    SetEnabled(track, false);
+    EXPECT_EQ(track.flags, 0x01);
+    EXPECT_FALSE(IsEnabled(track));
+    SetEnabled(track, true);
+    EXPECT_EQ(track.flags, 0x81);
+}
+
+// Five tracks of which only those listed are enabled.
+std::vector<TrackRecord> FiveTracksEnabled(std::initializer_list<int> enabled) {
+    std::vector<IndexEntry> entries;
+    for (std::uint32_t i = 0; i < 5; ++i)
+        entries.push_back({i * 1000, 520, 22050, "Track " + std::to_string(i), "", 0});
+    std::vector<TrackRecord> tracks = Decode(entries).tracks;
+    for (TrackRecord& track : tracks)
+        SetEnabled(track, false);
+    for (int i : enabled)
+        SetEnabled(tracks[i], true);
+    return tracks;
+}
+
+TEST(TrackChoice, NextEnabledTrackWrapsRoundAndNeverAnswersTheCurrentTrack) {
+    std::vector<TrackRecord> tracks = FiveTracksEnabled({1});
+    EXPECT_EQ(NextEnabledTrackAfter(tracks, 3), 1);
+    EXPECT_EQ(NextEnabledTrackAfter(tracks, 0), 1);
+    EXPECT_EQ(NextEnabledTrackAfter(tracks, 1), -1) << "the current track is not its own successor";
+    EXPECT_EQ(EnabledTrackCount(tracks), 1);
+
+    // The nearest enabled track after the current one, not the first.
+    tracks = FiveTracksEnabled({1, 3, 4});
+    EXPECT_EQ(NextEnabledTrackAfter(tracks, 4), 1);
+    EXPECT_EQ(NextEnabledTrackAfter(tracks, 2), 3);
+    EXPECT_EQ(EnabledTrackCount(tracks), 3);
+    // With no current record the first enabled track answers.
+    EXPECT_EQ(NextEnabledTrackAfter(tracks, -1), 1);
+    EXPECT_EQ(NextEnabledTrackAfter(tracks, 5), 1);
+
+    tracks = FiveTracksEnabled({});
+    EXPECT_EQ(NextEnabledTrackAfter(tracks, 2), -1);
+    EXPECT_EQ(NextEnabledTrackAfter(tracks, -1), -1);
+    EXPECT_EQ(EnabledTrackCount(tracks), 0);
+}
+
+TEST(TrackChoice, NextEnabledTrackOfOneOrNoTracksIsNone) {
+    EXPECT_EQ(NextEnabledTrackAfter({}, 0), -1) << "nothing loaded";
+    std::vector<TrackRecord> one = Decode({{0, 1, 8000, "only", "", 0x80}}).tracks;
+    EXPECT_EQ(NextEnabledTrackAfter(one, 0), -1);
+}
+
+TEST(TrackChoice, OutputLengthEstimateNeedsMoreThan32BitsOnTheWay) {
+    // 100000000 × 2048 needs more than 32 bits; / 520 it fits again.
+    EXPECT_EQ(EstimatedOutputLength(100000000), 393846153);
+    EXPECT_EQ(EstimatedOutputLength(520), 2048);
+    EXPECT_EQ(EstimatedOutputLength(1), 3); // 2048 / 520, rounded down
+    EXPECT_EQ(EstimatedOutputLength(0), 0);
+}
+
+// The player's side: the index read from beside the plug-in, the archive
+// opened, the boxes shown, the current track selected.
+class CatalogueTest : public PlayerTest {
 protected:
-    void SetUp() override {
-        handles_before_ = standin::OpenHandleCount();
-        p.InitPlayer(nullptr, scratch.Dir().c_str());
-        standin::ResetFaults();
-        standin::ClearMessageBoxes();
-    }
-
-    void TearDown() override {
-        standin::ResetFaults();
-        if (p.archive_file != INVALID_HANDLE_VALUE && p.archive_file != nullptr)
-            CloseHandle(p.archive_file);
-        p.FreePlayer();
-        EXPECT_EQ(standin::OpenHandleCount(), handles_before_) << "a handle was left open";
-    }
-
     void WriteIndex(const std::vector<IndexEntry>& entries, const char* name = kJuniperIndex) {
         WriteBytes(scratch.Path(name), IndexFileBytes(entries));
-    }
-
-    void WriteStoredIndex(const std::vector<StoredIndexRecord>& records) {
-        WriteBytes(scratch.Path(kJuniperIndex), IndexFileBytes(records));
     }
 
     // An archive file of the given size; its content does not matter here.
@@ -78,81 +287,17 @@ protected:
         SetFileLength(path, size);
         return path;
     }
-
-    // Five tracks, all enabled after the load.
-    void LoadFiveTracks() {
-        std::vector<IndexEntry> entries;
-        for (std::uint32_t i = 0; i < 5; ++i)
-            entries.push_back({i * 1000, 520, 22050, "Track " + std::to_string(i), "", 0});
-        WriteIndex(entries);
-        ASSERT_EQ(p.LoadTrackIndex(kJuniperSize), 1);
-        ASSERT_EQ(p.track_count, 5);
-    }
-
-    ScratchDir scratch;
-    PlayerState p;
-
-private:
-    long handles_before_ = 0;
 };
 
-TEST_F(CatalogueTest, LoadDescramblesEveryFieldOfEveryRecord) {
-    WriteIndex({
-        {0x12345678, 0x0001E240, 22050, "Opening Theme", "OPEN", 0x05},
-        {0x9ABCDEF0, 0x00000208, 44100, kTitle39, "12345678", 0x3A},
-        {0, 7, 11025, "", "", 0x00},
-    });
-    ASSERT_EQ(p.LoadTrackIndex(kJuniperSize), 1);
-    ASSERT_EQ(p.track_count, 3);
-    ASSERT_NE(p.tracks, nullptr);
-
-    const TrackRecord& first = p.tracks[0];
-    EXPECT_EQ(Field(first.offset), 0x12345678u);
-    EXPECT_EQ(Field(first.size), 0x0001E240u);
-    EXPECT_EQ(Field(first.sample_rate), 22050);
-    EXPECT_EQ(Text(first.title, kTitleField), "Opening Theme");
-    EXPECT_EQ(Text(first.short_text, kShortTextField), "OPEN");
-    EXPECT_EQ(first.flags, 0x85);
-
-    // Offsets past 2 GiB and texts filling their fields, so every key byte
-    // is checked against non-zero data.
-    const TrackRecord& second = p.tracks[1];
-    EXPECT_EQ(Field(second.offset), 0x9ABCDEF0u);
-    EXPECT_EQ(Field(second.size), 0x208u);
-    EXPECT_EQ(Field(second.sample_rate), 44100);
-    EXPECT_EQ(Text(second.title, kTitleField), kTitle39);
-    EXPECT_EQ(Text(second.short_text, kShortTextField), "12345678");
-    EXPECT_EQ(second.flags, 0xBA);
-
-    const TrackRecord& third = p.tracks[2];
-    EXPECT_EQ(Field(third.offset), 0u);
-    EXPECT_EQ(Field(third.size), 7u);
-    EXPECT_EQ(Field(third.sample_rate), 11025);
-    EXPECT_EQ(Text(third.title, kTitleField), "");
-    EXPECT_EQ(Text(third.short_text, kShortTextField), "");
-    EXPECT_EQ(third.flags, 0x80);
-
-    EXPECT_EQ(p.total_size, 0x0001E240 + 0x208 + 7);
-}
-
-TEST_F(CatalogueTest, RecognitionTableMatchesExactSizesOnly) {
+TEST_F(CatalogueTest, EachKnownSizeLoadsItsOwnIndexAndNoOtherLooksForOne) {
     for (const KnownSize& known : kKnownSizes) {
         SCOPED_TRACE(known.index_name);
-        const KnownArchive* row = FindKnownArchive(known.size);
-        ASSERT_NE(row, nullptr);
-        EXPECT_STREQ(row->index_name, known.index_name);
-        EXPECT_EQ(FindKnownArchive(known.size - 1), nullptr);
-        EXPECT_EQ(FindKnownArchive(known.size + 1), nullptr);
-
-        // Each size leads to its own index file.
         WriteIndex({{0, 1, 8000, known.index_name, "", 0}}, known.index_name);
         ASSERT_EQ(p.LoadTrackIndex(known.size), 1);
         ASSERT_EQ(p.track_count, 1);
         EXPECT_EQ(Text(p.tracks[0].title, kTitleField), known.index_name);
+        EXPECT_EQ(p.tracks[0].flags, 0x80);
     }
-    EXPECT_EQ(FindKnownArchive(0), nullptr);
-    // The end-of-table marker is never a match, not even for an archive of that size.
-    EXPECT_EQ(FindKnownArchive(0xFFFFFFFF), nullptr);
 
     standin::ResetFaults();
     EXPECT_EQ(p.LoadTrackIndex(0xFFFFFFFF), 0);
@@ -238,146 +383,9 @@ TEST_F(CatalogueTest, IndexPathLongerThanAPathIsAMissingIndex) {
     EXPECT_EQ(boxes[0].text, (too_long + kJuniperIndex).substr(0, 259));
 }
 
-TEST_F(CatalogueTest, RecordCountIsIndexSizeOverSixtyRoundedDown) {
-    for (int k : {0, 1, 3}) {
-        SCOPED_TRACE(k);
-        std::vector<IndexEntry> entries;
-        for (int i = 0; i < k; ++i)
-            entries.push_back({0, static_cast<std::uint32_t>(100 + i), 8000, "t", "", 0});
-        std::vector<std::uint8_t> bytes = IndexFileBytes(entries);
-        // 59 more bytes: a record that never got finished.
-        std::vector<std::uint8_t> tail(59, 0x5A);
-        bytes.insert(bytes.end(), tail.begin(), tail.end());
-        ASSERT_EQ(bytes.size(), static_cast<std::size_t>(k * 60 + 59));
-        WriteBytes(scratch.Path(kJuniperIndex), bytes);
-
-        ASSERT_EQ(p.LoadTrackIndex(kJuniperSize), 1);
-        EXPECT_EQ(p.track_count, k);
-        EXPECT_EQ(p.total_size, k * 100 + k * (k - 1) / 2);
-    }
-
-    // An empty index loads an empty catalogue, and the archive stays open.
-    WriteBytes(scratch.Path(kJuniperIndex), {});
-    std::string archive = MakeArchive(kJuniperSize);
-    EXPECT_EQ(p.OpenArchive(archive.c_str()), 0);
-    EXPECT_NE(p.archive_file, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(p.track_count, 0);
-    EXPECT_EQ(p.total_size, 0);
-    EXPECT_TRUE(standin::MessageBoxes().empty());
-}
-
-// Stored lengths from the file, read as signed bytes, against the text that
-// must come out; out-of-range lengths keep the terminator inside the field.
-struct LengthCase {
-    std::uint8_t stored;
-    std::size_t expected_length;
-};
-
-TEST_F(CatalogueTest, TitleLengthsOutsideTheFieldKeepTheTerminatorInside) {
-    const LengthCase cases[] = {{0, 0},    {5, 5},    {39, 39},  {40, 39},
-                                {127, 39}, {0xFF, 0}, {0x80, 0}, {0xD9, 0}};
-    std::vector<StoredIndexRecord> records;
-    for (const LengthCase& c : cases) {
-        StoredIndexRecord record = StoreRecord({1, 2, 8000, kTitle39, "short", 0x11});
-        record[10] = c.stored;
-        records.push_back(record);
-    }
-    WriteStoredIndex(records);
-    ASSERT_EQ(p.LoadTrackIndex(kJuniperSize), 1);
-    ASSERT_EQ(p.track_count, static_cast<int>(std::size(cases)));
-
-    for (int i = 0; i < p.track_count; ++i) {
-        const LengthCase& c = cases[i];
-        SCOPED_TRACE(static_cast<int>(c.stored));
-        const TrackRecord& track = p.tracks[i];
-        EXPECT_EQ(Text(track.title, kTitleField), std::string(kTitle39, c.expected_length));
-        EXPECT_EQ(track.title[c.expected_length], '\0');
-        // Nothing beyond the field was touched.
-        EXPECT_EQ(Text(track.short_text, kShortTextField), "short");
-        EXPECT_EQ(track.flags, 0x91);
-        EXPECT_EQ(Field(track.offset), 1u);
-        EXPECT_EQ(Field(track.size), 2u);
-    }
-}
-
-TEST_F(CatalogueTest, ShortTextLengthsOutsideTheFieldKeepTheTerminatorInside) {
-    const LengthCase cases[] = {{0, 0}, {3, 3}, {8, 8}, {9, 8}, {127, 8}, {0xFF, 0}, {0x80, 0}};
-    std::vector<StoredIndexRecord> records;
-    for (const LengthCase& c : cases) {
-        StoredIndexRecord record = StoreRecord({1, 2, 8000, "Title", "ABCDEFGH", 0x22});
-        record[50] = c.stored;
-        records.push_back(record);
-    }
-    WriteStoredIndex(records);
-    ASSERT_EQ(p.LoadTrackIndex(kJuniperSize), 1);
-    ASSERT_EQ(p.track_count, static_cast<int>(std::size(cases)));
-
-    for (int i = 0; i < p.track_count; ++i) {
-        const LengthCase& c = cases[i];
-        SCOPED_TRACE(static_cast<int>(c.stored));
-        const TrackRecord& track = p.tracks[i];
-        EXPECT_EQ(Text(track.short_text, kShortTextField),
-                  std::string("ABCDEFGH", c.expected_length));
-        EXPECT_EQ(Text(track.title, kTitleField), "Title");
-        // The flags byte sits right after the field and must survive.
-        EXPECT_EQ(track.flags, 0xA2);
-    }
-}
-
-TEST_F(CatalogueTest, EveryTrackIsEnabledAfterLoadingWhateverItsFlagsHeld) {
-    const std::uint8_t stored[] = {0x00, 0x7F, 0x80, 0xFF, 0x41, 0x40};
-    std::vector<IndexEntry> entries;
-    for (std::uint8_t flags : stored)
-        entries.push_back({0, 1, 8000, "t", "", flags});
-    WriteIndex(entries);
-    ASSERT_EQ(p.LoadTrackIndex(kJuniperSize), 1);
-    ASSERT_EQ(p.track_count, static_cast<int>(std::size(stored)));
-    for (int i = 0; i < p.track_count; ++i)
-        EXPECT_EQ(p.tracks[i].flags, stored[i] | 0x80) << "track " << i;
-}
-
-TEST_F(CatalogueTest, NextEnabledTrackWrapsRoundAndNeverAnswersTheCurrentTrack) {
-    LoadFiveTracks();
-    for (int i = 0; i < 5; ++i)
-        if (i != 1)
-            p.tracks[i].flags &= 0x7F;
-
-    p.current_track = 3;
-    EXPECT_EQ(p.NextEnabledTrack(), 1);
-    p.current_track = 0;
-    EXPECT_EQ(p.NextEnabledTrack(), 1);
-    p.current_track = 1;
-    EXPECT_EQ(p.NextEnabledTrack(), -1) << "the current track is not its own successor";
-
-    // The nearest enabled track after the current one, not the first.
-    p.tracks[3].flags |= 0x80;
-    p.tracks[4].flags |= 0x80;
-    p.current_track = 4;
-    EXPECT_EQ(p.NextEnabledTrack(), 1);
-    p.current_track = 2;
-    EXPECT_EQ(p.NextEnabledTrack(), 3);
-
-    for (int i = 0; i < 5; ++i)
-        p.tracks[i].flags &= 0x7F;
-    EXPECT_EQ(p.NextEnabledTrack(), -1);
-}
-
-TEST_F(CatalogueTest, NextEnabledTrackOfOneOrNoTracksIsNone) {
-    EXPECT_EQ(p.NextEnabledTrack(), -1) << "nothing loaded";
-
-    WriteIndex({{0, 1, 8000, "only", "", 0x80}});
-    ASSERT_EQ(p.LoadTrackIndex(kJuniperSize), 1);
-    p.current_track = 0;
-    EXPECT_EQ(p.NextEnabledTrack(), -1);
-
-    WriteIndex({});
-    ASSERT_EQ(p.LoadTrackIndex(kJuniperSize), 1);
-    ASSERT_EQ(p.track_count, 0);
-    EXPECT_EQ(p.NextEnabledTrack(), -1);
-}
-
 TEST_F(CatalogueTest, SelectTrackTakesOnlyIndicesOfTheCatalogue) {
     EXPECT_EQ(p.SelectTrack(0), 0) << "nothing loaded";
+    EXPECT_EQ(p.NextEnabledTrack(), -1) << "nothing loaded";
 
     // 100000000 × 2048 needs more than 32 bits; / 520 it fits again.
     WriteIndex({
@@ -398,6 +406,7 @@ TEST_F(CatalogueTest, SelectTrackTakesOnlyIndicesOfTheCatalogue) {
     EXPECT_EQ(p.channels, 1);
     EXPECT_EQ(p.output_position, 0);
     EXPECT_STREQ(p.title, "Long");
+    EXPECT_EQ(p.NextEnabledTrack(), 2) << "the search starts from the current track";
 
     for (int outside : {3, -1, INT_MIN, INT_MAX}) {
         SCOPED_TRACE(outside);
@@ -482,6 +491,24 @@ TEST_F(CatalogueTest, OpeningAnArchiveAgainLeavesNoExtraHandle) {
     // A failed reopen releases the old archive too.
     EXPECT_EQ(p.OpenArchive(scratch.Path("absent.mix").c_str()), 1);
     EXPECT_EQ(standin::OpenHandleCount(), before);
+}
+
+TEST_F(CatalogueTest, AnIndexWithoutAWholeRecordOpensAnEmptyCatalogue) {
+    std::string archive = MakeArchive(kJuniperSize);
+    for (std::size_t bytes : {0, 59}) {
+        SCOPED_TRACE(bytes);
+        // Whatever the index held before, the archive stays open.
+        WriteIndex({{0, 1, 8000, "old", "", 0}});
+        ASSERT_EQ(p.LoadTrackIndex(kJuniperSize), 1);
+        WriteBytes(scratch.Path(kJuniperIndex), std::vector<std::uint8_t>(bytes, 0x5A));
+        EXPECT_EQ(p.OpenArchive(archive.c_str()), 0);
+        EXPECT_NE(p.archive_file, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(p.track_count, 0);
+        EXPECT_EQ(p.total_size, 0);
+        EXPECT_EQ(p.NextEnabledTrack(), -1);
+        EXPECT_EQ(p.SelectTrack(0), 0);
+        EXPECT_TRUE(standin::MessageBoxes().empty());
+    }
 }
 
 } // namespace

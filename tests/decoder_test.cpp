@@ -8,6 +8,7 @@
 #include "decoder/track_stream.h"
 #include "platform/standin/testing.h"
 #include "support/chunk_stream.h"
+#include "support/reset_player.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -82,22 +83,8 @@ BuiltTrack TrackOfChunks(const std::vector<std::size_t>& sizes, std::uint32_t se
     return {writer.Bytes(), data};
 }
 
-class DecoderTest : public ::testing::Test {
+class DecoderTest : public PlayerTest {
 protected:
-    void SetUp() override {
-        handles_before_ = standin::OpenHandleCount();
-        p.InitPlayer(nullptr, scratch.Dir().c_str());
-        standin::ResetFaults();
-    }
-
-    void TearDown() override {
-        standin::ResetFaults();
-        if (p.archive_file != INVALID_HANDLE_VALUE)
-            CloseHandle(p.archive_file);
-        p.FreePlayer();
-        EXPECT_EQ(standin::OpenHandleCount(), handles_before_);
-    }
-
     // Puts a track (header and chunks) into an archive of its own at
     // `offset`, opens the archive and rewinds to the track's start as
     // playback does.
@@ -133,11 +120,7 @@ protected:
         return all;
     }
 
-    ScratchDir scratch;
-    PlayerState p;
-
 private:
-    long handles_before_ = 0;
     int archives_ = 0;
 };
 

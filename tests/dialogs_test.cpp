@@ -12,6 +12,7 @@
 #include "support/dialog_script.h"
 #include "support/fake_host.h"
 #include "support/mix_fixtures.h"
+#include "support/reset_player.h"
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/archive_names.h"
 #include "tools/mixlib/index_writer.h"
@@ -137,24 +138,8 @@ protected:
     }
 
     void TearDown() override {
-        player.StopThread();
-        if (player.archive_file != INVALID_HANDLE_VALUE)
-            CloseHandle(player.archive_file);
-        player.archive_file = INVALID_HANDLE_VALUE;
-        player.FreePlayer();
         ResetPlayer();
         host_.reset();
-    }
-
-    static void ResetPlayer() {
-        player.current_track = 0;
-        player.switching_track = 0;
-        player.finish_requested = 0;
-        player.awaiting_restart = 0;
-        player.track_count = 0;
-        player.total_size = 0;
-        player.output_sample_rate = 0;
-        player.archive_path[0] = '\0';
     }
 
     const KnownArchive& Juniper() { return *FindKnownArchiveByName("Juniper"); }

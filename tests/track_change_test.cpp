@@ -11,6 +11,7 @@
 #include "support/dialog_script.h"
 #include "support/fake_host.h"
 #include "support/mix_fixtures.h"
+#include "support/reset_player.h"
 #include "support/played_archive.h"
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/archive_names.h"
@@ -51,8 +52,7 @@ class TrackChangeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         host_ = std::make_unique<FakeHost>(plugin_record);
-        player.current_track = 0;
-        player.switching_track = 0;
+        ResetPlayer();
         player.InitPlayer(&plugin_record, Dir().c_str());
         standin::ClearMessageBoxes();
         first_ = Build("first.mix", "Juniper", {{"First one"}, {"First two"}});
@@ -61,9 +61,7 @@ protected:
 
     void TearDown() override {
         StopForGood();
-        player.FreePlayer();
-        player.track_count = 0;
-        player.archive_path[0] = '\0';
+        ResetPlayer();
         host_.reset();
     }
 

@@ -6,7 +6,9 @@
 // record with a fake output that never allocates, with seeks both ways and a
 // track change through the host's restart request, and expects the count to
 // stay at zero from the first play on.
+#include "core/entry_points.h"
 #include "core/plugin_record.h"
+#include "support/clocked_host.h"
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/tone.h"
 
@@ -35,6 +37,8 @@ void __libc_free(void* memory);
 }
 
 namespace {
+
+using clockedhost::ClockedHost;
 
 constexpr int kCallersKept = 16;
 
@@ -122,97 +126,24 @@ std::string CallersText(long count) {
     return text;
 }
 
-// ---- The host: a fake output on a simulated clock ------------------------------
+// ---- The host: the in-process host on kestrel-play's output device ----------------
 
 constexpr int kRate = 22050;
 constexpr int kBytesPerSecond = kRate * 2;
-constexpr int kBufferBytes = 2 * kBytesPerSecond; // two seconds, like a sound card's
-constexpr int kMsPerCanWrite = 40;                // the simulated clock's step per call
-constexpr int kFullEvery = 64;                    // every so many calls, the device is full
-constexpr int kMsPerIsPlaying = 250;
+constexpr double kClockSpeed = 20; // seconds of audio the device plays per second
+constexpr int kFullEvery = 64;     // every so many calls, the device reports itself full
 constexpr int kTrackSeconds = 40;
 
-// Everything the output knows, in atomics: the playback thread calls
-// can_write, write, is_playing and flush; the test's thread reads positions.
-struct SimulatedOutput {
-    std::atomic<long long> written{0}; // bytes since the last flush
-    std::atomic<long long> played{0};  // bytes since the last flush
-    std::atomic<int> base_ms{0};       // stream time of the last flush
-    std::atomic<long long> total_written{0};
-    std::atomic<long> can_write_calls{0};
-    std::atomic<long> writes{0};
-    std::atomic<long> flushes{0};
+// The device's own can_write, behind one that now and then answers that the
+// output is full, so that the loop's sleep on a full output runs too,
+// however the clock and the decoder happen to meet.
+OutputServices* device_slots = nullptr;
+std::atomic<long> can_write_calls{0};
 
-    void Advance(int ms) {
-        long long target = played + static_cast<long long>(ms) * kBytesPerSecond / 1000;
-        played = std::min(target, written.load());
-    }
-    int WrittenMs() { return base_ms + static_cast<int>(written * 1000 / kBytesPerSecond); }
-    int PlayedMs() { return base_ms + static_cast<int>(played * 1000 / kBytesPerSecond); }
-};
-
-SimulatedOutput sim;
-
-int __cdecl OutOpen(int, int, int, int, int) {
-    return 2000;
-}
-void __cdecl OutClose() {}
-void __cdecl OutWrite(char*, int bytes) {
-    sim.written += bytes;
-    sim.total_written += bytes;
-    ++sim.writes;
-}
-int __cdecl OutCanWrite() {
-    if (++sim.can_write_calls % kFullEvery == 0)
-        return 0; // the loop's sleep on a full output runs too
-    sim.Advance(kMsPerCanWrite);
-    return kBufferBytes - static_cast<int>(sim.written - sim.played);
-}
-int __cdecl OutIsPlaying() {
-    sim.Advance(kMsPerIsPlaying);
-    return sim.played < sim.written ? 1 : 0;
-}
-void __cdecl OutPause(int) {}
-void __cdecl OutSetVolume(int) {}
-void __cdecl OutSetPan(int) {}
-void __cdecl OutFlush(int ms) {
-    sim.written = 0;
-    sim.played = 0;
-    sim.base_ms = ms;
-    ++sim.flushes;
-}
-int __cdecl OutGetOutputTime() {
-    return sim.PlayedMs();
-}
-int __cdecl OutGetWrittenTime() {
-    return sim.WrittenMs();
-}
-void __cdecl AnalysisInit(int, int) {}
-void __cdecl AnalysisDeinit() {}
-void __cdecl AddPcm(void*, int, int, int) {}
-void __cdecl VisSetFormat(int, int) {}
-int __cdecl DspIsActive() {
-    return 0;
-}
-void __cdecl StreamInfo(int, int, int, int) {}
-
-OutputServices output_services{{},          OutOpen,      OutClose,         OutWrite,
-                               OutCanWrite, OutIsPlaying, OutPause,         OutSetVolume,
-                               OutSetPan,   OutFlush,     OutGetOutputTime, OutGetWrittenTime};
-
-std::atomic<int> restart_requests{0};
-std::atomic<int> end_notices{0};
-
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM first, LPARAM second) {
-    if (message == kRestartRequest && second == kRestartRequestCode) {
-        ++restart_requests;
+int __cdecl CanWriteSometimesFull() {
+    if (++can_write_calls % kFullEvery == 0)
         return 0;
-    }
-    if (message == kEndOfStreamNotice) {
-        ++end_notices;
-        return 0;
-    }
-    return DefWindowProcA(window, message, first, second);
+    return device_slots->can_write();
 }
 
 // ---- The archive ------------------------------------------------------------
@@ -268,28 +199,18 @@ TEST(AllocationTest, CountingSeesAnAllocationOnAnotherThread) {
 TEST(AllocationTest, NoAllocationOnThePlaybackThreadWhilePlaying) {
     TwoTrackArchive archive;
 
-    WNDCLASSA window_class{};
-    window_class.lpfnWndProc = MainWindowProc;
-    window_class.lpszClassName = "KestrelAllocationHost";
-    RegisterClassA(&window_class);
-    HWND main_window = CreateWindowExA(0, "KestrelAllocationHost", "", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                       nullptr, nullptr, nullptr);
-    ASSERT_NE(main_window, nullptr);
-    MSG message{};
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) // makes this thread's queue
-        DispatchMessageA(&message);
-
-    plugin_record.main_window = main_window;
+    // The host answers the restart request with stop, then play, and the
+    // end-of-stream notice with stop. Nothing written is kept: that would
+    // allocate on the playback thread.
+    ClockedHost host(plugin_record, kClockSpeed);
+    OutputDevice& device = host.Output();
+    device.KeepWritten(false);
+    device_slots = plugin_record.output;
+    OutputServices slots = *device_slots;
+    slots.can_write = CanWriteSometimesFull;
+    plugin_record.output = &slots;
     plugin_record.instance = nullptr;
     plugin_record.init();
-    plugin_record.analysis_init = AnalysisInit;
-    plugin_record.analysis_deinit = AnalysisDeinit;
-    plugin_record.analysis_add_pcm = AddPcm;
-    plugin_record.vis_add_pcm = AddPcm;
-    plugin_record.vis_set_format = VisSetFormat;
-    plugin_record.dsp_is_active = DspIsActive;
-    plugin_record.set_stream_info = StreamInfo;
-    plugin_record.output = &output_services;
 
     // Seeks, by the written time of the track that plays: forward, then back.
     struct Seek {
@@ -305,48 +226,37 @@ TEST(AllocationTest, NoAllocationOnThePlaybackThreadWhilePlaying) {
     constexpr long long kMinuteBytes = 60LL * kBytesPerSecond;
 
     StartCounting();
-    ASSERT_EQ(plugin_record.play(archive.Path().c_str()), 0);
-    int changes = 0;
-    bool playing = true;
+    ASSERT_EQ(host.Play(archive.Path()), 0);
+    auto changes = [&] { return static_cast<int>(host.Sessions().size()) - 1; };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (std::chrono::steady_clock::now() < deadline) {
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        if (restart_requests > changes) {
-            // The host answers the restart request with stop, then play.
-            ++changes;
-            plugin_record.stop();
-            ASSERT_EQ(plugin_record.play(archive.Path().c_str()), 0);
-        }
-        if (end_notices > 0) {
-            plugin_record.stop();
-            playing = false;
+        host.Serve();
+        if (!host.Playing())
             break;
-        }
         for (Seek& seek : seeks)
-            if (!seek.done && seek.track_change == changes && sim.WrittenMs() >= seek.when_ms) {
+            if (!seek.done && seek.track_change == changes() &&
+                device.GetWrittenTime() >= seek.when_ms) {
                 plugin_record.set_output_time(seek.to_ms);
                 seek.done = true;
             }
         bool all_seeks =
             std::all_of(seeks.begin(), seeks.end(), [](const Seek& s) { return s.done; });
-        if (all_seeks && changes >= 1 && sim.total_written >= kMinuteBytes)
+        if (all_seeks && changes() >= 1 && device.BytesWritten() >= kMinuteBytes)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    if (playing)
-        plugin_record.stop();
+    host.Stop();
     long counted = StopCounting();
     plugin_record.quit();
-    DestroyWindow(main_window);
-    UnregisterClassA("KestrelAllocationHost", nullptr);
 
     // The run did what it was meant to: a minute of audio, all four seeks
     // (each one flushes), a track change and the full-output sleeps.
-    EXPECT_GE(sim.total_written.load(), kMinuteBytes);
-    EXPECT_GE(changes, 1);
-    EXPECT_GE(sim.flushes.load(), 4 + changes);
-    EXPECT_GE(sim.can_write_calls.load(), 2 * kFullEvery);
+    EXPECT_GE(device.BytesWritten(), kMinuteBytes);
+    EXPECT_GE(changes(), 1);
+    EXPECT_EQ(host.PlayFailures(), 0);
+    EXPECT_GE(device.Flushes(), 4 + changes());
+    EXPECT_GE(can_write_calls.load(), 2 * kFullEvery);
+    EXPECT_EQ(device.Violations(), 0);
     for (const Seek& seek : seeks)
         EXPECT_TRUE(seek.done) << "seek to " << seek.to_ms << " ms not made";
     EXPECT_EQ(counted, 0) << "allocations on the playback thread, first made from:\n"

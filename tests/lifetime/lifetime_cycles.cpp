@@ -3,6 +3,7 @@
 // for, stop, quit) and fails unless open file descriptors, the stand-in's
 // handles and GlobalAlloc blocks are exactly what they were after the first
 // rounds and the heap in use (in builds without a sanitizer) has not grown.
+#include "core/entry_points.h"
 #include "core/plugin_record.h"
 #include "platform/standin/testing.h"
 #include "support/clocked_host.h"

@@ -1,101 +1,27 @@
 // A host for in-process runs of the whole plug-in, as the media player drives
-// it: a real main window whose queue the host pumps, answering the restart
-// request with stop and play and the end-of-stream notice with stop; and an
-// output device whose two-second buffer a clock drains, as fast as asked.
+// it, built from kestrel-play's parts: its main window, whose queue the host
+// pumps, answering the restart request with stop and play and the
+// end-of-stream notice with stop; its services; and its output device, whose
+// two-second buffer a clock drains, as fast as asked, keeping what the
+// plug-in wrote.
 // Every play is a "session", from a successful play to its stop; what was
 // posted to the main window is counted per session. One host at a time, used
 // from the thread that made it (the playback thread only reaches the output).
 #pragma once
 
 #include "core/plugin_record.h"
+#include "host/event_log.h"
+#include "host/host_services.h"
+#include "host/output_device.h"
+#include "host/player_window.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace clockedhost {
-
-// Sees every block the plug-in writes, on the playback thread.
-using WriteObserver = std::function<void(const char* bytes, int count)>;
-
-class ClockedOutput {
-public:
-    // `speed`: seconds of audio the clock plays per second of real time.
-    explicit ClockedOutput(double speed);
-
-    // The services table; its slots reach the one live ClockedOutput.
-    OutputServices* Services() { return &services_; }
-
-    // Opening number n from now on (1 = the next) fails; 0: none does.
-    void FailOpen(int n);
-    // While held the clock plays nothing: what is written stays buffered and
-    // the device goes on playing, whatever is opened or closed meanwhile.
-    void Hold(bool held);
-    void SetObserver(WriteObserver observer);
-    // Whether written audio is kept for TakeWritten (it is unless switched off).
-    void KeepWritten(bool keep);
-
-    int Opens();
-    bool IsOpen();
-    bool IsPaused();
-    // The host's own pause, as the user pressed it: while it is on, nothing
-    // may be heard, whatever the plug-in did to the device meanwhile.
-    void HostPaused(bool paused);
-    // Calls that broke the device's contract: opening while open, closing
-    // while closed, writing while closed or more than can_write offered, and
-    // audio heard while the host was paused.
-    int Violations();
-    std::int64_t BytesWritten();
-    // Everything written since the last call, with a -1 entry in `flushes`
-    // marking each flush by its byte position.
-    std::vector<char> TakeWritten(std::vector<std::size_t>* flushes);
-
-    // The slots.
-    int Open(int sample_rate, int channels, int bits, int option_a, int option_b);
-    void Close();
-    void Write(const char* buffer, int bytes);
-    int CanWrite();
-    int IsPlaying();
-    void Pause(int flag);
-    void SetVolume(int volume);
-    void SetPan(int pan);
-    void Flush(int ms);
-    int GetOutputTime();
-    int GetWrittenTime();
-
-private:
-    void Advance(); // caller holds lock_
-    std::int64_t BytesPerSecond() const;
-    std::int64_t Capacity() const;
-
-    const double speed_;
-    OutputServices services_{};
-    WriteObserver observer_;
-
-    std::mutex lock_;
-    int fail_open_at_ = 0;
-    int opens_ = 0;
-    bool open_ = false;
-    bool paused_ = false;
-    bool host_paused_ = false;
-    bool held_ = false;
-    int rate_ = 0;
-    int frame_ = 2;
-    std::int64_t buffered_ = 0;
-    std::int64_t written_ = 0; // since the last flush or open
-    std::int64_t played_ = 0;
-    int base_ms_ = 0;
-    double credit_ = 0;
-    std::chrono::steady_clock::time_point last_;
-    int violations_ = 0;
-    std::int64_t total_written_ = 0;
-    bool keep_ = true;
-    std::vector<char> kept_;
-    std::vector<std::size_t> kept_flushes_;
-};
 
 struct Session {
     int notices = 0;              // end-of-stream notices posted during it
@@ -103,19 +29,18 @@ struct Session {
     bool ended_by_itself = false; // its playback thread had ended before stop
 };
 
-class ClockedHost {
+class ClockedHost : private PlayerWindowHandler {
 public:
-    // Fills the host's slots of `record`: main window, output, analysis,
-    // visualisation, DSP (inactive unless SetDsp) and stream information.
+    // Fills the host's slots of `record`: main window, output, and
+    // kestrel-play's analysis, visualisation, DSP (inactive) and stream
+    // information services.
     ClockedHost(PluginRecord& record, double speed);
     ~ClockedHost();
     ClockedHost(const ClockedHost&) = delete;
     ClockedHost& operator=(const ClockedHost&) = delete;
 
-    ClockedOutput& Output() { return output_; }
-    HWND MainWindow() const { return window_; }
-    // The DSP stage reports itself active and hands blocks back unchanged.
-    void SetDsp(bool active);
+    OutputDevice& Output() { return output_; }
+    HWND MainWindow() const { return window_.Handle(); }
 
     // The host's commands; each is what the player does on a user's action.
     // Play stops a playing stream first; returns play's result. Both end the
@@ -155,7 +80,9 @@ public:
 
 private:
     std::function<Answer()> answer_;
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM first, LPARAM second);
+    // What kestrel-play's main window hands on, kept for Serve.
+    void OnRestartRequest() override;
+    void OnEndOfStream() override;
     // The calls themselves; answering a restart request uses them without
     // touching the host's pause.
     int PlayStream(const std::string& file);
@@ -166,8 +93,10 @@ private:
 
     PluginRecord& record_;
     PluginRecord saved_;
-    ClockedOutput output_;
-    HWND window_ = nullptr;
+    EventLog log_; // off: the tests look at the device itself
+    OutputDevice output_;
+    HostServices services_;
+    PlayerWindow window_;
     bool playing_ = false;
     std::string file_;
     std::vector<Session> sessions_;
@@ -178,7 +107,6 @@ private:
     unsigned user_commands_ = 0;
     struct Posted {
         UINT message;
-        LPARAM second;
         std::size_t session;
         unsigned user_commands;
     };

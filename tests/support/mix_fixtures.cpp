@@ -1,6 +1,5 @@
 #include "support/mix_fixtures.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -27,27 +26,6 @@ std::string ReadText(const std::filesystem::path& path) {
 }
 
 } // namespace
-
-ScratchDir::ScratchDir() {
-    static std::atomic<int> serial{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("kestrel_mix_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::vector<std::string> ScratchDir::Entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::string MixtoolPath() {
     const char* build = std::getenv("KESTREL_BUILD_DIR");

@@ -2,6 +2,8 @@
 // built mixtool, and comparing audio.
 #pragma once
 
+#include "support/scratch_dir.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -11,22 +13,7 @@ namespace mixtest {
 
 // A fresh folder under the system's temporary folder, removed with its
 // content when the object goes.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const std::filesystem::path& Path() const { return path_; }
-    // A path inside the folder, as a string.
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    // Names of the entries in the folder, sorted.
-    std::vector<std::string> Entries() const;
-
-private:
-    std::filesystem::path path_;
-};
+using ScratchDir = handmade::ScratchDir;
 
 struct CommandResult {
     int exit_code = -1;

@@ -1,5 +1,6 @@
 #include "support/scratch_dir.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -21,12 +22,21 @@ void Check(bool ok, const std::string& what) {
 ScratchDir::ScratchDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-XXXXXX").string();
     Check(::mkdtemp(pattern.data()) != nullptr, "cannot make a scratch directory");
+    path_ = pattern;
     dir_ = pattern + "/";
 }
 
 ScratchDir::~ScratchDir() {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
+}
+
+std::vector<std::string> ScratchDir::Entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {

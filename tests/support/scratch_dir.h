@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,11 +18,17 @@ public:
 
     // The directory, ending in a separator, as the player's plugin_directory takes it.
     const std::string& Dir() const { return dir_; }
+    // The directory as a path, without the separator at its end.
+    const std::filesystem::path& Path() const { return path_; }
     // A path inside the directory.
     std::string Path(const std::string& name) const { return dir_ + name; }
+    std::string operator/(const std::string& name) const { return dir_ + name; }
+    // Names of the entries in the directory, sorted.
+    std::vector<std::string> Entries() const;
 
 private:
     std::string dir_;
+    std::filesystem::path path_;
 };
 
 // Writes `bytes` as the whole content of `path`.

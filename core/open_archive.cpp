@@ -1,4 +1,5 @@
 // Opening an archive: recognised by its size, its index loaded.
+#include "core/message_boxes.h"
 #include "core/player_state.h"
 
 int PlayerState::OpenArchive(const char* path) {
@@ -23,7 +24,7 @@ int PlayerState::OpenArchive(const char* path) {
     }
     archive_path[0] = '\0';
 
-    MessageBoxA(nullptr, "Not a valid Kestrel MIX file!", "Error", MB_OK | MB_ICONWARNING);
+    ShowNotValidArchive();
     CloseHandle(archive_file);
     archive_file = INVALID_HANDLE_VALUE;
     return 1;
