@@ -1,7 +1,6 @@
 // Starting the current track: header check, format, output, thread.
 #include "core/player_state.h"
 #include "core/plugin_record.h"
-#include "decoder/stream_reader.h"
 #include "playback/playback_thread.h"
 
 namespace {
@@ -48,15 +47,15 @@ int PlayerState::StartTrack() {
     TrackHeader header{};
     // Without its work buffers (their allocation failed at init) the player
     // cannot play anything.
-    if (!pcm_buffer || !chunk_buffer)
+    if (!pcm_buffer)
         return FailStart();
-    if (!ReadTrackHeader(archive_file, static_cast<std::uint32_t>(track_offset.load()), &header)) {
+    if (!ReadTrackHeader(&header)) {
         ShowNotValid();
         return FailStart();
     }
 
     {
-        StreamLock hold;
+        StreamLock hold(stream_lock);
         track_size = static_cast<int>(header.compressed_size);
         output_length = static_cast<int>(header.output_size);
         bytes_per_frame = bits_per_sample / 8 * channels;
@@ -64,7 +63,7 @@ int PlayerState::StartTrack() {
         output_position = 0;
         lstrcpynA(title, tracks[current_track].title, kPathChars);
         // The only allocation of a play: seek checkpoints sized for this track.
-        stream_reader.checkpoints.Prepare(output_length);
+        decoder.checkpoints().Prepare(output_length);
     }
     finish_requested = 0;
     // A pause lasts across a track change; a plain play starts unpaused.

@@ -6,7 +6,6 @@
 // host has been asked and a later change only re-aims it.
 #include "core/player_state.h"
 #include "core/plugin_record.h"
-#include "decoder/stream_reader.h"
 
 namespace {
 
@@ -27,7 +26,7 @@ void PlayerState::CommitChange(int next) {
     {
         // The playback thread sees the old track or the new one rewound,
         // never half a change.
-        StreamLock hold;
+        StreamLock hold(stream_lock);
         SelectTrack(next);
         SeekStream(0, 1);
         decode_position_ms = 0;
@@ -87,7 +86,7 @@ void PlayerState::ChangeFromDisabledTrack() {
     }
     // Nothing plays: the host's play reopens the archive at this track.
     {
-        StreamLock hold;
+        StreamLock hold(stream_lock);
         SelectTrack(next);
         SeekStream(0, 1);
     }
