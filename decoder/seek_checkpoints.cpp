@@ -1,7 +1,7 @@
 #include "decoder/seek_checkpoints.h"
 
 #include <algorithm>
-#include <new>
+#include <cstdlib>
 
 namespace {
 // Checkpoints at most this often: restoring one then costs the decoding of at
@@ -17,7 +17,9 @@ void SeekCheckpoints::Prepare(std::int32_t output_length) {
     int wanted = static_cast<int>(length / spacing + 2);
     if (wanted > capacity_) {
         Release();
-        entries_ = new (std::nothrow) SeekCheckpoint[static_cast<std::size_t>(wanted)];
+        // Entries are written before they are read: nothing to construct.
+        entries_ = static_cast<SeekCheckpoint*>(
+            std::malloc(static_cast<std::size_t>(wanted) * sizeof(SeekCheckpoint)));
         capacity_ = entries_ ? wanted : 0;
     }
     spacing_ = static_cast<std::int32_t>(spacing);
@@ -27,7 +29,7 @@ void SeekCheckpoints::Prepare(std::int32_t output_length) {
 }
 
 void SeekCheckpoints::Release() {
-    delete[] entries_;
+    std::free(entries_);
     entries_ = nullptr;
     capacity_ = 0;
     count_ = 0;
