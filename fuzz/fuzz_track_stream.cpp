@@ -44,16 +44,7 @@ std::int32_t Clamp(std::int32_t value, std::int32_t low, std::int32_t high) {
     return value < low ? low : value > high ? high : value;
 }
 
-// The model's ADPCM step is left out of libFuzzer's instrumentation, as the
-// decoder's arithmetic is out of its comparison tracing (CMakeLists.txt):
-// tracing it took a good part of every run and tells the fuzzer nothing.
-#if defined(__clang__)
-#define NOT_INSTRUMENTED __attribute__((noinline, no_sanitize("coverage")))
-#else
-#define NOT_INSTRUMENTED
-#endif
-
-NOT_INSTRUMENTED std::int16_t ModelNibble(Decoder& state, unsigned code) {
+std::int16_t ModelNibble(Decoder& state, unsigned code) {
     std::int32_t delta = static_cast<std::int32_t>((code & 7) * 2 + 1) * state.step / 8;
     if (code & 8)
         delta = -delta;
@@ -62,6 +53,30 @@ NOT_INSTRUMENTED std::int16_t ModelNibble(Decoder& state, unsigned code) {
     state.step_index = Clamp(state.step_index, 0, kStepTableSize - 1);
     state.step = kStepTable[state.step_index];
     return static_cast<std::int16_t>(state.sample);
+}
+
+// The model's ADPCM steps are left out of libFuzzer's instrumentation, as the
+// decoder's arithmetic is out of its comparison tracing (CMakeLists.txt):
+// tracing them took a good part of every run and tells the fuzzer nothing.
+#if defined(__clang__)
+#define NOT_INSTRUMENTED __attribute__((noinline, no_sanitize("coverage")))
+#else
+#define NOT_INSTRUMENTED
+#endif
+
+// Steps `state` through `count` data bytes, low nibble first, and stores the
+// samples little-endian at `pcm` unless it is null.
+NOT_INSTRUMENTED void ModelBytes(Decoder& state, const std::uint8_t* codes, std::size_t count,
+                                 std::uint8_t* pcm) {
+    for (std::size_t k = 0; k < count; ++k) {
+        for (unsigned code : {codes[k] & 0x0Fu, static_cast<unsigned>(codes[k] >> 4)}) {
+            auto sample = static_cast<std::uint16_t>(ModelNibble(state, code));
+            if (pcm) {
+                *pcm++ = static_cast<std::uint8_t>(sample & 0xFF);
+                *pcm++ = static_cast<std::uint8_t>(sample >> 8);
+            }
+        }
+    }
 }
 
 unsigned Le16(const std::uint8_t* bytes) {
@@ -87,10 +102,8 @@ struct Model {
         const std::size_t bytes = static_cast<std::size_t>(position) / kPcmBytesPerDataByte;
         const std::size_t from = bytes / kModelStateEvery;
         Decoder state = states[from];
-        for (std::size_t k = from * kModelStateEvery; k < bytes; ++k) {
-            ModelNibble(state, codes[k] & 0x0Fu);
-            ModelNibble(state, codes[k] >> 4u);
-        }
+        const std::size_t start = from * kModelStateEvery;
+        ModelBytes(state, codes.data() + start, bytes - start, nullptr);
         return state;
     }
 };
@@ -120,15 +133,15 @@ Model DecodeModel(const std::uint8_t* stream, std::size_t size) {
         const std::size_t had = model.codes.size();
         model.codes.insert(model.codes.end(), buffer, buffer + data_size);
         model.pcm.resize((had + data_size) * kPcmBytesPerDataByte);
-        std::uint8_t* out = model.pcm.data() + had * kPcmBytesPerDataByte;
-        for (unsigned k = 0; k < data_size; ++k) {
-            if ((had + k) % kModelStateEvery == 0)
+        // In runs that end where the model keeps a state.
+        for (std::size_t k = 0; k < data_size;) {
+            const std::size_t byte = had + k;
+            if (byte % kModelStateEvery == 0)
                 model.states.push_back(state);
-            for (unsigned code : {buffer[k] & 0x0Fu, static_cast<unsigned>(buffer[k] >> 4)}) {
-                auto sample = static_cast<std::uint16_t>(ModelNibble(state, code));
-                *out++ = static_cast<std::uint8_t>(sample & 0xFF);
-                *out++ = static_cast<std::uint8_t>(sample >> 8);
-            }
+            const std::size_t run =
+                std::min<std::size_t>(data_size - k, kModelStateEvery - byte % kModelStateEvery);
+            ModelBytes(state, buffer + k, run, model.pcm.data() + byte * kPcmBytesPerDataByte);
+            k += run;
         }
     }
     // The state after the last byte, when it begins a new stretch.
