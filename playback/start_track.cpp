@@ -45,7 +45,7 @@ int PlayerState::StartTrack() {
     const bool changing_track = switching_track;
 
     TrackHeader header{};
-    // Without its work buffers (their allocation failed at init) the player
+    // Without its PCM buffer (its allocation failed at init) the player
     // cannot play anything.
     if (!pcm_buffer)
         return FailStart();
