@@ -7,7 +7,6 @@
 // seek to the track's end right after the start, beside decoding the whole
 // track with DecodeBlock.
 #include "core/player_state.h"
-#include "decoder/stream_reader.h"
 #include "decoder/track_stream.h"
 #include "tools/mixlib/archive_builder.h"
 
@@ -110,8 +109,7 @@ public:
         p.InitPlayer(nullptr, archive.Dir().c_str());
         TrackHeader header{};
         if (p.OpenArchive(archive.Path().c_str()) != 0 || p.SelectTrack(0) != 1 ||
-            !ReadTrackHeader(p.archive_file, static_cast<std::uint32_t>(p.track_offset.load()),
-                             &header)) {
+            !p.ReadTrackHeader(&header)) {
             state.SkipWithError("the long archive does not open");
             return;
         }
@@ -131,7 +129,7 @@ public:
     // The stream as a track start leaves it: no checkpoints yet, at byte 0.
     void Start() {
         p.output_position = 0;
-        stream_reader.checkpoints.Prepare(p.output_length);
+        p.decoder.checkpoints().Prepare(p.output_length);
         p.SeekStream(0, 1);
     }
 
@@ -167,12 +165,12 @@ void SeekLatency(benchmark::State& state, bool checkpoints) {
         return;
     PlayerState& p = track.p;
     track.DecodeToEnd();
-    if (checkpoints && stream_reader.checkpoints.count() == 0) {
+    if (checkpoints && p.decoder.checkpoints().count() == 0) {
         state.SkipWithError("no checkpoints were noted while decoding");
         return;
     }
     if (!checkpoints)
-        stream_reader.checkpoints.Release();
+        p.decoder.checkpoints().Release();
     const int length_ms = static_cast<int>(static_cast<std::int64_t>(p.output_length) * 1000 /
                                            (static_cast<std::int64_t>(kRate) * 2));
     std::mt19937 random(15);
@@ -213,9 +211,9 @@ void SeekLatency(benchmark::State& state, bool checkpoints) {
         state.counters["worst_undisturbed_ms"] =
             *std::max_element(undisturbed_ms.begin(), undisturbed_ms.end());
     state.counters["seeks"] = kSeeks;
-    state.counters["checkpoints"] = stream_reader.checkpoints.count();
+    state.counters["checkpoints"] = p.decoder.checkpoints().count();
     // The next benchmark starts with a table again.
-    stream_reader.checkpoints.Prepare(p.output_length);
+    p.decoder.checkpoints().Prepare(p.output_length);
 }
 
 void BM_SeekDecodedWithCheckpoints(benchmark::State& state) {

@@ -3,13 +3,12 @@ function(kestrel_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()
 
-# One static library per subsystem folder, from every source in it except
-# those named after EXCLUDE. The subsystems that are PlayerState's operations
-# call each other freely, so they link to each other in a cycle, which CMake
-# allows between static libraries. A PURE one links nothing of the plug-in,
-# not even the platform: it is plain C++ over memory.
+# One static library per subsystem, from every source in its folder except
+# those named after EXCLUDE, and in the folders named after FOLDERS. A PURE one
+# links nothing of the plug-in, not even the platform: it is plain C++ over
+# memory.
 function(kestrel_subsystem name)
-  cmake_parse_arguments(arg "PURE" "" "EXCLUDE;LINKS" ${ARGN})
+  cmake_parse_arguments(arg "PURE" "" "EXCLUDE;FOLDERS;LINKS" ${ARGN})
   if(arg_PURE)
     set(base_links)
   else()
@@ -18,6 +17,10 @@ function(kestrel_subsystem name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   foreach(excluded IN LISTS arg_EXCLUDE)
     list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
+  foreach(folder IN LISTS arg_FOLDERS)
+    file(GLOB more CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+    list(APPEND sources ${more})
   endforeach()
   if(NOT sources)
     add_library(${name} INTERFACE)

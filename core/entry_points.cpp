@@ -3,7 +3,7 @@
 #include "core/entry_points.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
-#include "decoder/stream_reader.h"
+#include "decoder/track_stream.h"
 #include "playback/hand_over_lock.h"
 
 namespace {
@@ -81,7 +81,7 @@ int CurrentTrackLength() {
     int frame = player.bytes_per_frame;
     // Before a track has started (or at a rate no track can have) the length
     // is unknown.
-    if (rate < 100 || frame <= 0)
+    if (rate < kLowestSampleRate || frame <= 0)
         return -1000;
     // Exact, so that the time reported at the track's end is its length.
     return PcmTimeMs(player.output_length, rate, frame);
@@ -128,7 +128,7 @@ void __cdecl GetFileInfo(const char* file, char* title, int* length_ms) {
     if (length_ms)
         *length_ms = CurrentTrackLength();
     if (title) {
-        StreamLock hold; // the playback thread may be selecting the next track
+        StreamLock hold(player.stream_lock); // the playback thread may be selecting the next track
         lstrcpyA(title, FileNameOf(player.title));
     }
 }

@@ -1,6 +1,5 @@
 // The player's life: set up by the host's init, released by its quit.
 #include "core/player_state.h"
-#include "decoder/stream_reader.h"
 
 constinit PlayerState player;
 PlayerState* player_instance = nullptr;
@@ -13,9 +12,8 @@ void PlayerState::InitPlayer(PluginRecord* record, const char* directory) {
     lstrcpynA(plugin_directory, directory, kPathChars);
     // A failed allocation leaves the buffer null: the player then refuses
     // to start a track instead of crashing.
-    chunk_buffer = static_cast<std::uint8_t*>(GlobalAlloc(GMEM_FIXED, kChunkBufferBytes));
     pcm_buffer = static_cast<char*>(GlobalAlloc(GMEM_FIXED, kPcmBufferBytes));
-    PrepareStreamLock();
+    stream_lock.Prepare();
     // Without the event the playback thread falls back to plain sleeps.
     if (!wake_event)
         wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -35,15 +33,11 @@ void PlayerState::FreePlayer() {
         GlobalFree(pcm_buffer);
         pcm_buffer = nullptr;
     }
-    if (chunk_buffer) {
-        GlobalFree(chunk_buffer);
-        chunk_buffer = nullptr;
-    }
-    stream_reader.checkpoints.Release();
+    decoder.checkpoints().Release();
     // The host stops the stream before quit; a thread still running would
     // need the locks, so they then stay.
     if (thread == NO_THREAD || thread == nullptr) {
-        ReleaseStreamLock();
+        stream_lock.Release();
         if (hand_over_ready)
             DeleteCriticalSection(&hand_over);
         hand_over_ready = false;

@@ -1,12 +1,15 @@
 // The one record of everything the plug-in knows while it is loaded. Its
 // operations are defined in the folder of the subsystem that owns them:
-// decoder/, playback/, dialogs/ and core/; those on the catalogue live in
-// core/ over the pure catalogue/ (files, boxes and locks here, formats there).
+// decoder/ and catalogue/ hold the formats over memory; the operations on
+// files, locks and boxes live in core/, the playback thread's in playback/,
+// the dialogs' in dialogs/.
 #pragma once
 
 #include "platform/win32.h"
 #include "catalogue/track_record.h"
-#include "decoder/adpcm.h"
+#include "core/archive_source.h"
+#include "core/stream_lock.h"
+#include "decoder/track_decoder.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,7 +27,6 @@ enum class HandOver {
 
 constexpr int kPathChars = 260;
 constexpr int kPcmBufferBytes = 4608;
-constexpr int kChunkBufferBytes = 512;
 constexpr int kBlockFrames = 576;
 constexpr int kNoSeekRequest = -1;
 // A host that never answers the restart request, or answers it otherwise than
@@ -62,9 +64,12 @@ public:
                                          : std::span<TrackRecord>();
     }
 
-    // Decoding (decoder/).
+    // Decoding: the decoder over the archive, under the stream lock
+    // (core/player_stream.cpp).
     int DecodeBlock(char* buffer, int count);
     void SeekStream(int target, int rewind);
+    // Reads the current track's header; false unless it is a usable one.
+    bool ReadTrackHeader(TrackHeader* header);
 
     // Playback (playback/).
     int StartTrack();
@@ -107,7 +112,6 @@ public:
     Shared<int> seek_request_ms{0};
     char title[kPathChars] = {}; // written and read under the stream lock
     char* pcm_buffer = nullptr;
-    std::uint8_t* chunk_buffer = nullptr;
     int max_latency_ms = 0;
     HANDLE archive_file = nullptr;
     HANDLE thread = nullptr;
@@ -127,7 +131,11 @@ public:
     Shared<int> channels{0};
     Shared<int> sample_rate{0};
     Shared<int> bytes_per_frame{0};
-    AdpcmState adpcm; // under the stream lock
+    // The current track's decoder over the archive, and the lock that keeps
+    // its operations apart (both used under that lock).
+    TrackDecoder decoder;
+    ArchiveSource archive_source;
+    StreamMutex stream_lock;
     PluginRecord* module = nullptr;
     // The rate the output device is open at, 0 while it is closed: a track
     // change that keeps the output open can tell when it must reopen it, and
@@ -162,8 +170,6 @@ public:
     DWORD stopped_at = 0;
 
 private:
-    bool RefillChunk(int position, const AdpcmState& state);
-    void RewindTo(int target);
     // Starts the playback thread on the current stream; 1 if it cannot.
     int StartThread();
     // Opens the archive the catalogue describes again, for a play that

@@ -1,7 +1,6 @@
 // Choosing the current track, and the next enabled one after it.
 #include "catalogue/track_choice.h"
 #include "core/player_state.h"
-#include "decoder/stream_reader.h"
 
 int PlayerState::SelectTrack(int index) {
     if (!tracks || index < 0 || index >= track_count)
@@ -9,7 +8,7 @@ int PlayerState::SelectTrack(int index) {
     const TrackRecord& record = tracks[index];
     // The playback thread reads the current track's fields between blocks;
     // the lock keeps it from seeing half a selection.
-    StreamLock hold;
+    StreamLock hold(stream_lock);
     current_track = index;
     bits_per_sample = 16;
     channels = 1;

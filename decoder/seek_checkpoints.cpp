@@ -1,8 +1,7 @@
 #include "decoder/seek_checkpoints.h"
 
-#include "platform/win32.h"
-
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 // Checkpoints at most this often: restoring one then costs the decoding of at
@@ -18,8 +17,9 @@ void SeekCheckpoints::Prepare(std::int32_t output_length) {
     int wanted = static_cast<int>(length / spacing + 2);
     if (wanted > capacity_) {
         Release();
+        // Entries are written before they are read: nothing to construct.
         entries_ = static_cast<SeekCheckpoint*>(
-            GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(wanted) * sizeof(SeekCheckpoint)));
+            std::malloc(static_cast<std::size_t>(wanted) * sizeof(SeekCheckpoint)));
         capacity_ = entries_ ? wanted : 0;
     }
     spacing_ = static_cast<std::int32_t>(spacing);
@@ -29,8 +29,7 @@ void SeekCheckpoints::Prepare(std::int32_t output_length) {
 }
 
 void SeekCheckpoints::Release() {
-    if (entries_)
-        GlobalFree(entries_);
+    std::free(entries_);
     entries_ = nullptr;
     capacity_ = 0;
     count_ = 0;

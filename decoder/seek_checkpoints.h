@@ -15,6 +15,11 @@ struct SeekCheckpoint {
 
 class SeekCheckpoints {
 public:
+    SeekCheckpoints() = default;
+    ~SeekCheckpoints() { Release(); }
+    SeekCheckpoints(const SeekCheckpoints&) = delete;
+    SeekCheckpoints& operator=(const SeekCheckpoints&) = delete;
+
     // Sizes the table for a track of `output_length` PCM bytes: one entry
     // every few chunks, coarser for very long tracks so the table stays
     // within a fixed cap. Allocates only here, at track start; if the memory

@@ -2,8 +2,6 @@
 // ADPCM data, each behind an 8-byte chunk header.
 #pragma once
 
-#include "platform/win32.h"
-
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +15,9 @@ constexpr std::uint16_t kChunkSignature = 0xDEAF;
 constexpr int kChunkHeaderBytes = 8;
 constexpr int kChunkDataBytes = 512;    // the most one chunk may hold
 constexpr int kPcmBytesPerDataByte = 4; // two 4-bit codes, two 16-bit samples
-// Lower rates would make the length and time formulas divide by zero.
+// The lowest sample rate a track may have: lower ones would make the length
+// and time formulas divide by zero. Everything that needs a usable rate
+// checks against this one value.
 constexpr int kLowestSampleRate = 100;
 
 #pragma pack(push, 1)
@@ -43,10 +43,8 @@ static_assert(offsetof(TrackHeader, magic) == 10);
 static_assert(sizeof(ChunkHeader) == kChunkHeaderBytes);
 static_assert(offsetof(ChunkHeader, signature) == 4);
 
-// Moves the archive's read position to a byte position that may lie beyond
-// 2 GiB. Returns false if the position cannot be set.
-bool SetArchivePosition(HANDLE file, std::uint64_t position);
+class ByteSource;
 
 // Reads the track header at `offset` and accepts it only if all 12 bytes
 // came, its magic word is right and its sample rate is usable.
-bool ReadTrackHeader(HANDLE file, std::uint32_t offset, TrackHeader* header);
+bool ReadTrackHeader(ByteSource& source, std::uint64_t offset, TrackHeader* header);

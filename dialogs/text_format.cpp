@@ -1,9 +1,8 @@
 // Decimal numbers and mm:ss durations for the Sound Info dialog.
 #include "dialogs/text_format.h"
+#include "decoder/track_stream.h"
 
 namespace {
-
-constexpr std::uint16_t kMinimumRate = 100;
 
 // Writes the digits of `value`, at least `min_digits` of them, backwards in
 // front of `end` and returns the first one.
@@ -35,7 +34,7 @@ std::uint64_t EstimatedSeconds(std::uint32_t size, std::uint16_t sample_rate) {
 
 const char* FormatDuration(const TrackRecord& record) {
     static char buffer[kDurationBufferBytes];
-    if (record.sample_rate < kMinimumRate)
+    if (record.sample_rate < kLowestSampleRate)
         return "--:--";
     std::uint64_t seconds = EstimatedSeconds(record.size, record.sample_rate);
     char* end = buffer + kDurationBufferBytes - 1;

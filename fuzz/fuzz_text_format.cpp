@@ -4,6 +4,7 @@
 // terminated where the formatter's buffer ends, hold only the characters
 // its format allows, and read back as the number it was made from.
 #include "catalogue/track_record.h"
+#include "decoder/track_stream.h"
 #include "dialogs/text_format.h"
 #include "fuzz/fuzz_scratch.h"
 
@@ -65,7 +66,7 @@ void CheckDuration(const TrackRecord& record) {
     FUZZ_CHECK(text != nullptr);
     const std::size_t length = std::strlen(text);
     FUZZ_CHECK(length < static_cast<std::size_t>(kDurationBufferBytes));
-    if (record.sample_rate < 100) {
+    if (record.sample_rate < kLowestSampleRate) {
         FUZZ_CHECK(std::strcmp(text, "--:--") == 0);
         return;
     }

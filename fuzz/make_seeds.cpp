@@ -204,7 +204,7 @@ void StreamSeeds() {
     Bytes longer =
         Join(long_tone.header, Chunks(long_tone.codes, std::vector<std::size_t>(9, 512)));
     Write(target, "nine_full_chunks", StreamInput(kPadded, mixed, longer));
-    // Past the decoder's 32 KiB read-ahead window.
+    // Repeated: a track as long as the fuzzer makes them, with more checkpoints.
     Write(target, "nine_chunks_eight_times", StreamInput(kRepeatedEightTimes, late, longer));
     Write(target, "three_chunks_64_times",
           StreamInput(kPadded | kRepeated64Times, late,

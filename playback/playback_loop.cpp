@@ -3,7 +3,7 @@
 // the next enabled one or let the output drain.
 #include "core/player_state.h"
 #include "core/plugin_record.h"
-#include "decoder/stream_reader.h"
+#include "decoder/track_stream.h"
 #include "playback/hand_over_lock.h"
 
 #include <algorithm>
@@ -21,7 +21,7 @@ constexpr DWORD kIdleSleepMs = 10;    // draining, or waiting for the host's res
 // time rather than one block per wake-up. Waking 50 times a second costs more
 // than all the decoding; a stop or a seek request ends the wait at once.
 DWORD RoomWaitMs(int need, int room, int rate, int frame, int latency) {
-    if (rate < 100 || frame <= 0)
+    if (rate < kLowestSampleRate || frame <= 0)
         return kFullSleepMs;
     std::int64_t missing = std::max(need - room, 0);
     std::int64_t wait = missing * 1000 / (static_cast<std::int64_t>(rate) * frame) +
@@ -167,7 +167,7 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
         unsigned decoded_in = 0;
         {
             // The block and its addition to the position are one step.
-            StreamLock hold;
+            StreamLock hold(stream_lock);
             decoded_in = track_epoch;
             got = DecodeBlock(pcm_buffer, block);
             output_position += got;

@@ -5,7 +5,6 @@
 #include "core/message_boxes.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
-#include "decoder/stream_reader.h"
 #include "playback/playback_thread.h"
 
 #include <algorithm>
@@ -44,9 +43,9 @@ int PlayerState::FinishStream() {
 
 bool PlayerState::ReadCurrentHeader() {
     TrackHeader header{};
-    if (!ReadTrackHeader(archive_file, static_cast<std::uint32_t>(track_offset.load()), &header))
+    if (!ReadTrackHeader(&header))
         return false;
-    StreamLock hold;
+    StreamLock hold(stream_lock);
     track_size = static_cast<int>(header.compressed_size);
     output_length = static_cast<int>(header.output_size);
     bytes_per_frame = bits_per_sample / 8 * channels;
@@ -54,7 +53,7 @@ bool PlayerState::ReadCurrentHeader() {
     output_position = 0;
     lstrcpynA(title, tracks[current_track].title, kPathChars);
     // The only allocation of a play: seek checkpoints sized for this track.
-    stream_reader.checkpoints.Prepare(output_length);
+    decoder.checkpoints().Prepare(output_length);
     return true;
 }
 
@@ -101,9 +100,9 @@ void PlayerState::AnnounceFormat() {
 }
 
 int PlayerState::StartTrack() {
-    // Without its work buffers (their allocation failed at init) the player
+    // Without its PCM buffer (its allocation failed at init) the player
     // cannot play anything.
-    if (!pcm_buffer || !chunk_buffer)
+    if (!pcm_buffer)
         return FailStart();
     if (!ReadCurrentHeader()) {
         ShowNotValidArchive();

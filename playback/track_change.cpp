@@ -7,7 +7,6 @@
 #include "catalogue/track_choice.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
-#include "decoder/stream_reader.h"
 
 namespace {
 
@@ -21,7 +20,7 @@ void PlayerState::CommitChange(int next) {
     {
         // The playback thread sees the old track or the new one rewound,
         // never half a change.
-        StreamLock hold;
+        StreamLock hold(stream_lock);
         SelectTrack(next);
         SeekStream(0, 1);
         decode_position_ms = 0;
@@ -116,7 +115,7 @@ void PlayerState::ChangeFromDisabledTrack() {
     // change (as it would with the ended thread still there), and so does
     // one made while a change was on its way.
     {
-        StreamLock hold;
+        StreamLock hold(stream_lock);
         SelectTrack(next);
         SeekStream(0, 1);
     }

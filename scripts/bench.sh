@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The benchmarks: kestrel_bench (block decoding against the bare ADPCM step,
 # seek latency with and without checkpoints, play to first write on the
-# largest archive, the CPU cost of one sleep-and-wake), then the CPU that
+# largest archive, the CPU cost of one sleep-and-wake), then `mixtool
+# extract` of a 20 MiB track (peak memory, and its speed as a whole process
+# against the bare ADPCM step over the same codes), then the CPU that
 # real-time playback through kestrel-play costs per second of audio.
 #   scripts/bench.sh [BUILD_DIR] [SECONDS]
 # BENCH_FILTER, if set, is passed to kestrel_bench as --benchmark_filter.
@@ -11,6 +13,7 @@ seconds=${2:-30}
 bench="$build/bench/kestrel_bench"
 host="$build/host/kestrel-play"
 mixtool="$build/tools/mixtool"
+nibbles="$build/bench/nibble_loop_bench"
 plugin="$build/host/in_kestrel.so"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-bench-XXXXXX")
@@ -22,6 +25,45 @@ if [ -x "$bench" ]; then
 else
     echo "kestrel_bench not built (Google Benchmark missing?)"
 fi
+
+for program in "$host" "$mixtool" "$plugin" "$nibbles"; do
+    if [ ! -e "$program" ]; then
+        echo "missing $program: build the native preset first" >&2
+        exit 1
+    fi
+done
+
+echo
+echo "== mixtool extract of a 20 MiB track (1900 s at 22050 Hz, about 42 M samples)"
+mkdir "$work/extract"
+"$mixtool" build --known Juniper --index-dir "$work/extract" -o "$work/extract/big.mix" \
+    "tone:440:1900:22050:Big" >/dev/null
+# Best of three runs, each timed as a whole process; the peak resident memory
+# is that of the last.
+best_s=""
+for run in 1 2 3; do
+    rm -f "$work/extract/big.wav"
+    begin=$EPOCHREALTIME
+    /usr/bin/time -f '%M' -o "$work/extract/rss.txt" "$mixtool" extract \
+        --index-dir "$work/extract" "$work/extract/big.mix" --track 0 -o "$work/extract/big.wav" \
+        >/dev/null
+    end=$EPOCHREALTIME
+    best_s=$(awk -v b="$begin" -v e="$end" -v best="$best_s" \
+        'BEGIN { s = e - b; if (best == "" || s < best) best = s; printf "%.4f", best }')
+done
+rss_kb=$(tail -n 1 "$work/extract/rss.txt")
+wav_bytes=$(stat -c %s "$work/extract/big.wav")
+loop=$("$nibbles" "$work/extract/big.mix" "$work/extract" 0)
+echo "bare DecodeNibble loop in memory: $loop"
+loop_rate=$(sed -nE 's/.*, ([0-9.]+) Msamples\/s.*/\1/p' <<<"$loop")
+awk -v s="$best_s" -v bytes="$wav_bytes" -v rss="$rss_kb" -v loop="$loop_rate" 'BEGIN {
+    samples = (bytes - 44) / 2
+    rate = samples / s / 1e6
+    printf "mixtool extract: %.0f samples in %.3f s (best of 3): %.1f Msamples/s, peak RSS %.1f MB\n",
+        samples, s, rate, rss / 1024
+    printf "extract against the bare loop: %.0f%% (target >= 60%%); peak RSS target < 32 MB\n",
+        rate / loop * 100
+}'
 
 echo
 echo "== Real-time playback through kestrel-play: $seconds s of 22050 Hz mono"

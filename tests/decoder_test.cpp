@@ -1,10 +1,11 @@
 // Track stream decoding: the ADPCM step, the chunk reader, block decoding
-// and seeking. Tracks are written byte by byte here from the track format
-// (support/chunk_stream), and every decode is checked against a reference
-// decode of the same raw bytes.
+// and seeking, in memory; then the player's stream over an archive file, read
+// ahead in a window. Tracks are written byte by byte here from the track
+// format (support/chunk_stream), and every decode is checked against a
+// reference decode of the same raw bytes.
 #include "core/player_state.h"
 #include "decoder/adpcm.h"
-#include "decoder/stream_reader.h"
+#include "decoder/track_decoder.h"
 #include "decoder/track_stream.h"
 #include "platform/standin/testing.h"
 #include "support/chunk_stream.h"
@@ -32,7 +33,7 @@ template <typename T> T Field(T value) {
 using Bytes = std::vector<std::uint8_t>;
 using Samples = std::vector<std::int16_t>;
 
-constexpr std::uint64_t kDefaultTrackOffset = 100;
+constexpr std::uint32_t kDefaultTrackOffset = 100;
 constexpr int kBlockBytes = 4608;
 
 // What a track's data bytes decode to from a rewind: low nibble, then high.
@@ -83,28 +84,31 @@ BuiltTrack TrackOfChunks(const std::vector<std::size_t>& sizes, std::uint32_t se
     return {writer.Bytes(), data};
 }
 
-class DecoderTest : public PlayerTest {
+// Bytes in memory that count the reads made of them.
+class CountingSource final : public ByteSource {
+public:
+    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t bytes) override {
+        ++reads;
+        return MemorySource(image.data(), image.size()).ReadAt(offset, buffer, bytes);
+    }
+    Bytes image;
+    long reads = 0;
+};
+
+class DecoderTest : public ::testing::Test {
 protected:
-    // Puts a track (header and chunks) into an archive of its own at
-    // `offset`, opens the archive and rewinds to the track's start as
-    // playback does.
-    void OpenTrack(const Bytes& stream, std::uint64_t offset = kDefaultTrackOffset) {
-        std::string path = scratch.Path("archive-" + std::to_string(++archives_) + ".mix");
-        WriteBytesAt(path, offset, stream);
-        if (p.archive_file != INVALID_HANDLE_VALUE)
-            CloseHandle(p.archive_file);
-        p.archive_file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(p.archive_file, INVALID_HANDLE_VALUE);
-        p.track_offset = static_cast<int>(static_cast<std::uint32_t>(offset));
-        p.SeekStream(0, 1);
+    // Puts a track (header and chunks) at `offset` in an archive image of its
+    // own and rewinds to the track's start as playback does.
+    void OpenTrack(const Bytes& stream, std::uint32_t offset = kDefaultTrackOffset) {
+        source.image = Concat({Bytes(offset, 0xEE), stream});
+        decoder.Attach(&source, offset);
+        decoder.Seek(0, true);
     }
 
-    // One block as the playback loop takes it: decoded, then counted.
+    // One block as the playback loop takes it.
     Samples Decode(int count) {
         std::vector<char> pcm(static_cast<std::size_t>(std::max(count, 0)) + 4);
-        int got = p.DecodeBlock(pcm.data(), count);
-        p.output_position += got;
+        int got = decoder.Read(pcm.data(), count);
         return SamplesOf(pcm.data(), got);
     }
 
@@ -120,8 +124,8 @@ protected:
         return all;
     }
 
-private:
-    int archives_ = 0;
+    CountingSource source;
+    TrackDecoder decoder;
 };
 
 TEST(AdpcmTest, FirstCodesAfterARewind) {
@@ -181,12 +185,12 @@ TEST(AdpcmTest, LongRunsOfExtremeCodesStayInRange) {
 TEST_F(DecoderTest, BlockStoresLittleEndianSamplesLowNibbleFirst) {
     OpenTrack(ChunkStreamWriter().TrackHeader(22050, 10, 8).Chunk({0x77, 0x0F}).Bytes());
     std::vector<char> pcm(16, '\x55');
-    ASSERT_EQ(p.DecodeBlock(pcm.data(), 8), 8);
+    ASSERT_EQ(decoder.Read(pcm.data(), 8), 8);
     const unsigned char expected[] = {0x00, 0x00, 0x1E, 0x00, 0xDF, 0xFF, 0xE8, 0xFF};
     EXPECT_EQ(std::memcmp(pcm.data(), expected, sizeof expected), 0);
-    EXPECT_EQ(p.adpcm.step_index, 23);
-    EXPECT_EQ(p.adpcm.sample, -24);
-    EXPECT_EQ(p.adpcm.step, 66);
+    EXPECT_EQ(decoder.state().step_index, 23);
+    EXPECT_EQ(decoder.state().sample, -24);
+    EXPECT_EQ(decoder.state().step, 66);
 }
 
 TEST_F(DecoderTest, SamplesClampAtTheEdgesOf16Bits) {
@@ -212,8 +216,8 @@ TEST_F(DecoderTest, ChunksDecodeAcrossBoundariesUntilTheArchiveEnds) {
     OpenTrack(track.stream);
     Samples got = DecodeToEnd();
     EXPECT_EQ(got, ReferenceDecode(track.data));
-    EXPECT_EQ(p.output_position, 4 * static_cast<int>(track.data.size()));
-    EXPECT_TRUE(p.end_of_stream);
+    EXPECT_EQ(decoder.position(), 4 * static_cast<int>(track.data.size()));
+    EXPECT_TRUE(decoder.ended());
 }
 
 // Damage after one good chunk: the good chunk's samples come out, in the
@@ -237,48 +241,15 @@ TEST_F(DecoderTest, DamagedChunkEndsTheStreamAfterTheSamplesBeforeIt) {
     };
     for (const Damage& damage : damages) {
         SCOPED_TRACE(damage.name);
-        ScratchDir own;
-        std::string path = own.Path("archive.mix");
-        WriteBytesAt(
-            path, kDefaultTrackOffset,
+        OpenTrack(
             Concat({ChunkStreamWriter().TrackHeader(8000, 0, 0).Chunk(good).Bytes(), damage.tail}));
-        if (p.archive_file != INVALID_HANDLE_VALUE)
-            CloseHandle(p.archive_file);
-        p.archive_file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        p.track_offset = static_cast<int>(kDefaultTrackOffset);
-        p.SeekStream(0, 1);
 
         std::vector<char> pcm(kBlockBytes);
-        ASSERT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 40);
+        ASSERT_EQ(decoder.Read(pcm.data(), kBlockBytes), 40);
         EXPECT_EQ(SamplesOf(pcm.data(), 40), ReferenceDecode(good));
-        EXPECT_TRUE(p.end_of_stream);
-        EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
+        EXPECT_TRUE(decoder.ended());
+        EXPECT_EQ(decoder.Read(pcm.data(), kBlockBytes), 0);
     }
-}
-
-TEST_F(DecoderTest, FailedReadsEndTheStream) {
-    BuiltTrack track = TrackOfChunks({64, 64}, 5);
-    OpenTrack(track.stream);
-    std::vector<char> pcm(kBlockBytes);
-
-    standin::FailNthCall(Fault::ReadFile, 1); // the first chunk header
-    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
-    EXPECT_TRUE(p.end_of_stream);
-
-    // Chunks come through a read-ahead window: a read error past the first
-    // window ends the stream at the chunk it cuts, without its partial data.
-    std::vector<std::size_t> sizes(100, 512);
-    BuiltTrack longer = TrackOfChunks(sizes, 6);
-    OpenTrack(longer.stream);
-    standin::FailNthCall(Fault::ReadFile, 2);
-    Samples got = DecodeToEnd();
-    EXPECT_TRUE(p.end_of_stream);
-    const std::size_t whole_chunks = kReadAheadBytes / (kChunkHeaderBytes + 512);
-    ASSERT_EQ(got.size(), whole_chunks * 1024);
-    Samples expected = ReferenceDecode(longer.data);
-    expected.resize(got.size());
-    EXPECT_EQ(got, expected);
 }
 
 // Playback prepares seek checkpoints at track start; the decoder must give
@@ -288,14 +259,14 @@ protected:
     void OpenTrackForSeeking(const Bytes& stream, std::int32_t output_length) {
         OpenTrack(stream);
         if (GetParam()) {
-            stream_reader.checkpoints.Prepare(output_length);
-            p.SeekStream(0, 1);
+            decoder.checkpoints().Prepare(output_length);
+            decoder.Seek(0, true);
         }
     }
 
     void ExpectCheckpointsTaken() {
         if (GetParam()) {
-            EXPECT_GT(stream_reader.checkpoints.count(), 1);
+            EXPECT_GT(decoder.checkpoints().count(), 1);
         }
     }
 };
@@ -329,17 +300,17 @@ TEST_P(SeekTest, ChunkCutShortByTheArchiveEndDecodesItsTailFromTheChunkBefore) {
 
         Samples got = DecodeToEnd();
         ASSERT_EQ(got, expected);
-        EXPECT_EQ(p.output_position, cut_at + 2048) << "the cut chunk counts its full size";
-        EXPECT_TRUE(p.end_of_stream);
+        EXPECT_EQ(decoder.position(), cut_at + 2048) << "the cut chunk counts its full size";
+        EXPECT_TRUE(decoder.ended());
 
         // Seeking into the missing tail from elsewhere in the track (the
         // buffer then holds other data) lands on the same samples.
         for (int target : {cut_at + 4 * 300, cut_at + 4 * 100, cut_at + 2044, cut_at - 8}) {
             SCOPED_TRACE(target);
-            p.SeekStream(0, 1);
+            decoder.Seek(0, true);
             Decode(kBlockBytes);
-            p.SeekStream(target, 1);
-            ASSERT_EQ(p.output_position, target);
+            decoder.Seek(target, true);
+            ASSERT_EQ(decoder.position(), target);
             Samples rest = DecodeToEnd();
             EXPECT_EQ(rest, Samples(expected.begin() + target / 2, expected.end()));
         }
@@ -351,28 +322,21 @@ TEST_F(DecoderTest, EndedStreamStaysEndedUntilARewind) {
     OpenTrack(track.stream);
     Samples expected = ReferenceDecode(track.data);
     ASSERT_EQ(DecodeToEnd(), expected);
-    ASSERT_TRUE(p.end_of_stream);
+    ASSERT_TRUE(decoder.ended());
 
-    long reads = standin::CallCount(Fault::ReadFile);
+    long reads = source.reads;
     std::vector<char> pcm(kBlockBytes, '\x55');
-    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
-    p.SeekStream(1200 + 4000, 0);
-    EXPECT_TRUE(p.end_of_stream);
-    EXPECT_EQ(p.output_position, 1200);
-    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
-    EXPECT_EQ(standin::CallCount(Fault::ReadFile), reads) << "nothing read after the end";
+    EXPECT_EQ(decoder.Read(pcm.data(), kBlockBytes), 0);
+    decoder.Seek(1200 + 4000, false);
+    EXPECT_TRUE(decoder.ended());
+    EXPECT_EQ(decoder.position(), 1200);
+    EXPECT_EQ(decoder.Read(pcm.data(), kBlockBytes), 0);
+    EXPECT_EQ(source.reads, reads) << "nothing read after the end";
     EXPECT_EQ(pcm, std::vector<char>(kBlockBytes, '\x55'));
 
-    p.SeekStream(0, 1);
-    EXPECT_FALSE(p.end_of_stream);
+    decoder.Seek(0, true);
+    EXPECT_FALSE(decoder.ended());
     EXPECT_EQ(DecodeToEnd(), expected);
-
-    // A flag set from outside is honoured the same way.
-    p.SeekStream(0, 1);
-    p.end_of_stream = 1;
-    reads = standin::CallCount(Fault::ReadFile);
-    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
-    EXPECT_EQ(standin::CallCount(Fault::ReadFile), reads);
 }
 
 TEST_F(DecoderTest, CountsRoundUpToWholeDataBytes) {
@@ -381,17 +345,17 @@ TEST_F(DecoderTest, CountsRoundUpToWholeDataBytes) {
     Samples expected = ReferenceDecode(track.data);
 
     std::vector<char> pcm(32, '\x55');
-    EXPECT_EQ(p.DecodeBlock(pcm.data(), 0), 0);
-    EXPECT_EQ(p.DecodeBlock(pcm.data(), -8), 0);
-    ASSERT_EQ(p.DecodeBlock(pcm.data(), 5), 8);
+    EXPECT_EQ(decoder.Read(pcm.data(), 0), 0);
+    EXPECT_EQ(decoder.Read(pcm.data(), -8), 0);
+    ASSERT_EQ(decoder.Read(pcm.data(), 5), 8);
     EXPECT_EQ(pcm[8], '\x55') << "nothing written past the rounded count";
     Samples got = SamplesOf(pcm.data(), 8);
     std::fill(pcm.begin(), pcm.end(), '\x55');
-    ASSERT_EQ(p.DecodeBlock(pcm.data(), 1), 4);
+    ASSERT_EQ(decoder.Read(pcm.data(), 1), 4);
     EXPECT_EQ(pcm[4], '\x55');
     Samples more = SamplesOf(pcm.data(), 4);
     got.insert(got.end(), more.begin(), more.end());
-    ASSERT_EQ(p.DecodeBlock(pcm.data(), 7), 8);
+    ASSERT_EQ(decoder.Read(pcm.data(), 7), 8);
     more = SamplesOf(pcm.data(), 8);
     got.insert(got.end(), more.begin(), more.end());
     EXPECT_EQ(got, Samples(expected.begin(), expected.begin() + 10));
@@ -403,13 +367,13 @@ TEST_F(DecoderTest, ForwardSeekInsideTheCurrentChunkReadsNothing) {
     Samples expected = ReferenceDecode(track.data);
     ASSERT_EQ(Decode(4).size(), 2u); // brings the first chunk in
 
-    long reads = standin::CallCount(Fault::ReadFile);
-    p.SeekStream(1002, 0);
-    EXPECT_EQ(standin::CallCount(Fault::ReadFile), reads);
-    EXPECT_EQ(p.output_position, 1004) << "whole data bytes only";
-    p.SeekStream(2048, 0);
-    EXPECT_EQ(standin::CallCount(Fault::ReadFile), reads);
-    EXPECT_EQ(p.output_position, 2048);
+    long reads = source.reads;
+    decoder.Seek(1002, false);
+    EXPECT_EQ(source.reads, reads);
+    EXPECT_EQ(decoder.position(), 1004) << "whole data bytes only";
+    decoder.Seek(2048, false);
+    EXPECT_EQ(source.reads, reads);
+    EXPECT_EQ(decoder.position(), 2048);
 
     Samples rest = DecodeToEnd();
     EXPECT_EQ(rest, Samples(expected.begin() + 1024, expected.end()));
@@ -424,7 +388,7 @@ TEST_P(SeekTest, SeeksLandOnTheSamplesOfStraightDecoding) {
     // Played through once, as a listener would before seeking back.
     ASSERT_EQ(DecodeToEnd(), expected);
     ExpectCheckpointsTaken();
-    p.SeekStream(0, 1);
+    decoder.Seek(0, true);
 
     struct Seek {
         int target;
@@ -443,9 +407,9 @@ TEST_P(SeekTest, SeeksLandOnTheSamplesOfStraightDecoding) {
     };
     for (const Seek& seek : seeks) {
         SCOPED_TRACE(seek.target);
-        p.SeekStream(seek.target, seek.rewind);
-        ASSERT_EQ(p.output_position, seek.lands_at);
-        EXPECT_FALSE(p.end_of_stream);
+        decoder.Seek(seek.target, seek.rewind != 0);
+        ASSERT_EQ(decoder.position(), seek.lands_at);
+        EXPECT_FALSE(decoder.ended());
         Samples block = Decode(kBlockBytes);
         std::size_t from = static_cast<std::size_t>(seek.lands_at / 2);
         std::size_t n = std::min<std::size_t>(kBlockBytes / 2, expected.size() - from);
@@ -454,14 +418,137 @@ TEST_P(SeekTest, SeeksLandOnTheSamplesOfStraightDecoding) {
     }
 
     // Past the end: the stream ends at its last sample.
-    p.SeekStream(total + 100, 0);
-    EXPECT_TRUE(p.end_of_stream);
-    EXPECT_EQ(p.output_position, total);
-    p.SeekStream(0, 1);
+    decoder.Seek(total + 100, false);
+    EXPECT_TRUE(decoder.ended());
+    EXPECT_EQ(decoder.position(), total);
+    decoder.Seek(0, true);
     EXPECT_EQ(DecodeToEnd(), expected);
 }
 
-TEST_F(DecoderTest, TracksPastTwoAndFourGibibytesAreFound) {
+TEST(TrackHeaderTest, NeedsItsMagicAndAUsableRate) {
+    struct HeaderCase {
+        const char* name;
+        Bytes bytes;
+        bool accepted;
+    };
+    const HeaderCase cases[] = {
+        {"lowest rate", ChunkStreamWriter().TrackHeader(kLowestSampleRate, 1, 2).Bytes(), true},
+        {"below it", ChunkStreamWriter().TrackHeader(kLowestSampleRate - 1, 1, 2).Bytes(), false},
+        {"rate 0", ChunkStreamWriter().TrackHeader(0, 1, 2).Bytes(), false},
+        {"magic reversed", ChunkStreamWriter().TrackHeader(22050, 1, 2, 0x63, 0x02).Bytes(), false},
+        {"magic off by one", ChunkStreamWriter().TrackHeader(22050, 1, 2, 0x02, 0x64).Bytes(),
+         false},
+        {"largest rate", ChunkStreamWriter().TrackHeader(65535, 1, 2).Bytes(), true},
+    };
+    Bytes file_bytes;
+    for (const HeaderCase& c : cases)
+        file_bytes.insert(file_bytes.end(), c.bytes.begin(), c.bytes.end());
+    // A good header cut one byte short by the end of the data.
+    Bytes good = ChunkStreamWriter().TrackHeader(44100, 1, 2).Bytes();
+    file_bytes.insert(file_bytes.end(), good.begin(), good.end() - 1);
+    MemorySource source(file_bytes.data(), file_bytes.size());
+
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        TrackHeader header{};
+        EXPECT_EQ(ReadTrackHeader(source, 12 * i, &header), cases[i].accepted);
+    }
+    TrackHeader header{};
+    EXPECT_FALSE(ReadTrackHeader(source, 12 * std::size(cases), &header)) << "short";
+
+    Bytes full = ChunkStreamWriter().TrackHeader(44100, 0x01020304, 0x0A0B0C0D).Bytes();
+    MemorySource whole(full.data(), full.size());
+    ASSERT_TRUE(ReadTrackHeader(whole, 0, &header));
+    EXPECT_EQ(Field(header.sample_rate), 44100);
+    EXPECT_EQ(Field(header.compressed_size), 0x01020304u);
+    EXPECT_EQ(Field(header.output_size), 0x0A0B0C0Du);
+}
+
+// ---- The player's stream: the decoder over an archive file, through the
+// read-ahead window, and the player's end-of-stream flag.
+
+class PlayerStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        handles_before_ = standin::OpenHandleCount();
+        p.InitPlayer(nullptr, scratch.Dir().c_str());
+        standin::ResetFaults();
+    }
+
+    void TearDown() override {
+        standin::ResetFaults();
+        if (p.archive_file != INVALID_HANDLE_VALUE)
+            CloseHandle(p.archive_file);
+        p.FreePlayer();
+        EXPECT_EQ(standin::OpenHandleCount(), handles_before_);
+    }
+
+    // Puts a track (header and chunks) into an archive file of its own at
+    // `offset`, opens it and starts the track as playback does.
+    void OpenTrack(const Bytes& stream, std::uint64_t offset = kDefaultTrackOffset) {
+        std::string path = scratch.Path("archive-" + std::to_string(++archives_) + ".mix");
+        WriteBytesAt(path, offset, stream);
+        if (p.archive_file != INVALID_HANDLE_VALUE)
+            CloseHandle(p.archive_file);
+        p.archive_file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(p.archive_file, INVALID_HANDLE_VALUE);
+        p.track_offset = static_cast<int>(static_cast<std::uint32_t>(offset));
+        p.SeekStream(0, 1);
+    }
+
+    // One block as the playback loop takes it: decoded, then counted.
+    Samples Decode(int count) {
+        std::vector<char> pcm(static_cast<std::size_t>(std::max(count, 0)) + 4);
+        int got = p.DecodeBlock(pcm.data(), count);
+        p.output_position += got;
+        return SamplesOf(pcm.data(), got);
+    }
+
+    Samples DecodeToEnd() {
+        Samples all;
+        for (int guard = 0; guard < 100000; ++guard) {
+            Samples block = Decode(kBlockBytes);
+            if (block.empty())
+                break;
+            all.insert(all.end(), block.begin(), block.end());
+        }
+        return all;
+    }
+
+    ScratchDir scratch;
+    PlayerState p;
+
+private:
+    long handles_before_ = 0;
+    int archives_ = 0;
+};
+
+TEST_F(PlayerStreamTest, FailedReadsEndTheStream) {
+    BuiltTrack track = TrackOfChunks({64, 64}, 5);
+    OpenTrack(track.stream);
+    std::vector<char> pcm(kBlockBytes);
+
+    standin::FailNthCall(Fault::ReadFile, 1); // the first chunk header
+    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
+    EXPECT_TRUE(p.end_of_stream);
+
+    // Chunks come through a read-ahead window: a read error past the first
+    // window ends the stream at the chunk it cuts, without its partial data.
+    std::vector<std::size_t> sizes(100, 512);
+    BuiltTrack longer = TrackOfChunks(sizes, 6);
+    OpenTrack(longer.stream);
+    standin::FailNthCall(Fault::ReadFile, 2);
+    Samples got = DecodeToEnd();
+    EXPECT_TRUE(p.end_of_stream);
+    const std::size_t whole_chunks = kReadAheadBytes / (kChunkHeaderBytes + 512);
+    ASSERT_EQ(got.size(), whole_chunks * 1024);
+    Samples expected = ReferenceDecode(longer.data);
+    expected.resize(got.size());
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(PlayerStreamTest, TracksPastTwoAndFourGibibytesAreFound) {
     BuiltTrack track = TrackOfChunks({512, 77}, 41);
     Samples expected = ReferenceDecode(track.data);
     // The largest offset an index can hold puts the first chunk past 4 GiB.
@@ -473,15 +560,14 @@ TEST_F(DecoderTest, TracksPastTwoAndFourGibibytesAreFound) {
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
-
-        TrackHeader header{};
-        EXPECT_TRUE(ReadTrackHeader(file, static_cast<std::uint32_t>(offset), &header));
-        EXPECT_EQ(Field(header.sample_rate), 22050);
-
         if (p.archive_file != INVALID_HANDLE_VALUE)
             CloseHandle(p.archive_file);
         p.archive_file = file;
         p.track_offset = static_cast<int>(static_cast<std::uint32_t>(offset));
+
+        TrackHeader header{};
+        EXPECT_TRUE(p.ReadTrackHeader(&header));
+        EXPECT_EQ(Field(header.sample_rate), 22050);
         p.SeekStream(0, 1);
         EXPECT_EQ(DecodeToEnd(), expected);
         p.SeekStream(1000, 1);
@@ -489,51 +575,34 @@ TEST_F(DecoderTest, TracksPastTwoAndFourGibibytesAreFound) {
     }
 }
 
-TEST_F(DecoderTest, TrackHeaderNeedsItsMagicAndAUsableRate) {
-    struct HeaderCase {
-        const char* name;
-        Bytes bytes;
-        bool accepted;
-    };
-    const HeaderCase cases[] = {
-        {"rate 100", ChunkStreamWriter().TrackHeader(100, 1, 2).Bytes(), true},
-        {"rate 99", ChunkStreamWriter().TrackHeader(99, 1, 2).Bytes(), false},
-        {"rate 0", ChunkStreamWriter().TrackHeader(0, 1, 2).Bytes(), false},
-        {"magic reversed", ChunkStreamWriter().TrackHeader(22050, 1, 2, 0x63, 0x02).Bytes(), false},
-        {"magic off by one", ChunkStreamWriter().TrackHeader(22050, 1, 2, 0x02, 0x64).Bytes(),
-         false},
-        {"largest rate", ChunkStreamWriter().TrackHeader(65535, 1, 2).Bytes(), true},
-    };
-    Bytes file_bytes;
-    for (const HeaderCase& c : cases)
-        file_bytes.insert(file_bytes.end(), c.bytes.begin(), c.bytes.end());
-    // A good header cut one byte short by the end of the file.
-    Bytes good = ChunkStreamWriter().TrackHeader(44100, 1, 2).Bytes();
-    file_bytes.insert(file_bytes.end(), good.begin(), good.end() - 1);
-    std::string path = scratch.Path("headers.mix");
-    WriteBytes(path, file_bytes);
-    p.archive_file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(p.archive_file, INVALID_HANDLE_VALUE);
+TEST_F(PlayerStreamTest, EndSetFromOutsideHoldsUntilARewind) {
+    BuiltTrack track = TrackOfChunks({300, 300}, 8);
+    OpenTrack(track.stream);
+    Samples expected = ReferenceDecode(track.data);
+    ASSERT_EQ(Decode(400).size(), 200u);
 
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(cases[i].name);
-        TrackHeader header{};
-        EXPECT_EQ(ReadTrackHeader(p.archive_file, static_cast<std::uint32_t>(12 * i), &header),
-                  cases[i].accepted);
-    }
+    // A stream the player declares ended reads nothing and goes nowhere.
+    p.end_of_stream = 1;
+    long reads = standin::CallCount(Fault::ReadFile);
+    std::vector<char> pcm(kBlockBytes);
+    EXPECT_EQ(p.DecodeBlock(pcm.data(), kBlockBytes), 0);
+    p.SeekStream(2000, 0);
+    EXPECT_EQ(p.output_position, 400);
+    EXPECT_EQ(standin::CallCount(Fault::ReadFile), reads);
+
+    p.SeekStream(0, 1);
+    EXPECT_FALSE(p.end_of_stream);
+    EXPECT_EQ(DecodeToEnd(), expected);
+}
+
+TEST_F(PlayerStreamTest, HeaderOfTheCurrentTrackIsReadFromTheArchive) {
+    OpenTrack(ChunkStreamWriter().TrackHeader(11025, 7, 8).Chunk({1, 2}).Bytes());
     TrackHeader header{};
-    EXPECT_FALSE(ReadTrackHeader(p.archive_file, 12 * std::size(cases), &header)) << "short";
-
-    Bytes full = ChunkStreamWriter().TrackHeader(44100, 0x01020304, 0x0A0B0C0D).Bytes();
-    WriteBytesAt(path, 0, full);
-    ASSERT_TRUE(ReadTrackHeader(p.archive_file, 0, &header));
-    EXPECT_EQ(Field(header.sample_rate), 44100);
-    EXPECT_EQ(Field(header.compressed_size), 0x01020304u);
-    EXPECT_EQ(Field(header.output_size), 0x0A0B0C0Du);
-
+    ASSERT_TRUE(p.ReadTrackHeader(&header));
+    EXPECT_EQ(Field(header.sample_rate), 11025);
+    EXPECT_EQ(Field(header.output_size), 8u);
     standin::FailNthCall(Fault::ReadFile, 1);
-    EXPECT_FALSE(ReadTrackHeader(p.archive_file, 0, &header));
+    EXPECT_FALSE(p.ReadTrackHeader(&header));
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include "core/entry_points.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
-#include "decoder/stream_reader.h"
+#include "core/stream_lock.h"
 #include "host/host_clock.h"
 #include "support/clocked_host.h"
 #include "support/host_run.h"
@@ -69,13 +69,13 @@ TEST(HostInProcess, QuitReleasesTheStreamLockAndInitMakesItAgain) {
     // A host that unloads and reloads the library must not leak the lock.
     plugin_record.instance = nullptr;
     plugin_record.init();
-    EXPECT_TRUE(stream_reader.lock_ready);
+    EXPECT_TRUE(player.stream_lock.ready());
     plugin_record.quit();
-    EXPECT_FALSE(stream_reader.lock_ready);
+    EXPECT_FALSE(player.stream_lock.ready());
     plugin_record.init();
-    ASSERT_TRUE(stream_reader.lock_ready);
+    ASSERT_TRUE(player.stream_lock.ready());
     {
-        StreamLock hold; // usable again after the second init
+        StreamLock hold(player.stream_lock); // usable again after the second init
     }
     plugin_record.quit();
 }

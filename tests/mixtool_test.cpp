@@ -267,10 +267,11 @@ TEST(MixArchiveNames, NamesMatchIgnoringCaseAndIndexPathsGetASeparator) {
     EXPECT_EQ(FindKnownArchiveByName("Pewter.MIX"), nullptr);
     EXPECT_EQ(FindKnownArchiveByName("Pewte"), nullptr);
     EXPECT_EQ(FindKnownArchiveByName(""), nullptr);
-    EXPECT_EQ(IndexDirectory("dir"), "dir\\");
+    // A separator given is kept; a missing one is the system's own.
+    EXPECT_EQ(IndexDirectory("dir"), "dir/");
     EXPECT_EQ(IndexDirectory("dir/"), "dir/");
     EXPECT_EQ(IndexDirectory("c:\\x\\"), "c:\\x\\");
-    EXPECT_EQ(IndexPath("a", *FindKnownArchive(25046328)), "a\\Juniper.MIX");
+    EXPECT_EQ(IndexPath("a", *FindKnownArchive(25046328)), "a/Juniper.MIX");
 }
 
 // ---- The command line
@@ -361,6 +362,10 @@ TEST_F(Mixtool, IndexDefaultsToTheProgramsFolder) {
     CommandResult built = RunProgram(program, {"build", "-o", "d.mix", "tone:440:0.2"}, dir.Path());
     ASSERT_EQ(built.exit_code, 0) << built.err;
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / "bin" / "Juniper.MIX"));
+    // The index's path is shown as the system writes paths.
+    EXPECT_NE(built.out.find(" and " + (dir.Path() / "bin" / "Juniper.MIX").string() + "\n"),
+              std::string::npos)
+        << built.out;
     CommandResult list = RunProgram(program, {"list", "d.mix"}, dir.Path());
     EXPECT_EQ(list.exit_code, 0) << list.err;
     // The installed mixtool has no index beside it.
@@ -405,7 +410,7 @@ TEST_F(Mixtool, BadInputGetsOneLineAndAFailureStatus) {
     ExpectOneLineFailure({"list", "--index-dir", IndexDir(), "small.mix"},
                          "small.mix: Not a valid Kestrel MIX file! (1000 bytes");
     ExpectOneLineFailure({"list", "--index-dir", empty.Path().string(), "demo.mix"},
-                         "missing index file " + empty.Path().string() + "\\Juniper.MIX");
+                         "missing index file " + empty.Path().string() + "/Juniper.MIX");
     ExpectOneLineFailure({"extract", "--index-dir", IndexDir(), "demo.mix", "--track", "2"},
                          "track 2 does not exist (the archive has 2 tracks, numbered from 0)");
     ExpectOneLineFailure({"extract", "--index-dir", IndexDir(), "demo.mix", "--track", "-1"},

@@ -250,12 +250,12 @@ TEST_F(RoundTrip, ReaderRefusesWhatThePlayerWouldBoxAbout) {
     Build({{"t", 22050, Noise(10, 1)}});
     ScratchDir elsewhere;
     EXPECT_EQ(message_of(Archive(), elsewhere.Path().string()),
-              "missing index file " + elsewhere.Path().string() + "\\Juniper.MIX");
+              "missing index file " + elsewhere.Path().string() + "/Juniper.MIX");
 
     // An index of 59 bytes loads as an empty catalogue: nothing to list.
     WriteBytes(dir.Path() / "Juniper.MIX", std::vector<std::uint8_t>(59));
     EXPECT_EQ(message_of(Archive(), dir.Path().string()),
-              "index file " + dir.Path().string() + "\\Juniper.MIX holds no track record");
+              "index file " + dir.Path().string() + "/Juniper.MIX holds no track record");
 }
 
 TEST_F(RoundTrip, ExtractingRefusesBadHeadersAndMissingTracks) {

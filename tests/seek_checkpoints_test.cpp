@@ -1,8 +1,7 @@
 // Seeking with checkpoints must land on exactly the samples that decoding
 // straight through gives, wherever the target lies and whichever way the
 // seek goes.
-#include "core/player_state.h"
-#include "decoder/stream_reader.h"
+#include "decoder/track_decoder.h"
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/archive_reader.h"
 #include "platform/standin/testing.h"
@@ -56,21 +55,17 @@ protected:
 
     void SetUp() override {
         reader_ = std::make_unique<ArchiveReader>((*dir_ / "long.mix").string(), dir_->string());
-        PlayerState& p = reader_->Player();
-        ASSERT_EQ(p.SelectTrack(0), 1);
         TrackHeader header{};
         ASSERT_TRUE(reader_->ReadHeader(0, &header));
-        p.output_length = static_cast<int>(header.output_size);
-        p.sample_rate = header.sample_rate;
-        stream_reader.checkpoints.Prepare(p.output_length);
-        p.SeekStream(0, 1);
+        decoder_.Attach(&reader_->Source(), reader_->Track(0).offset);
+        decoder_.checkpoints().Prepare(static_cast<std::int32_t>(header.output_size));
+        decoder_.Seek(0, true);
         // The reference: every byte of the track, decoded straight through.
         char block[kBlock];
         for (;;) {
-            int got = p.DecodeBlock(block, kBlock);
+            int got = decoder_.Read(block, kBlock);
             if (got <= 0)
                 break;
-            p.output_position += got;
             straight_.insert(straight_.end(), block, block + got);
         }
         ASSERT_GT(straight_.size(), 6'000'000u);
@@ -79,72 +74,67 @@ protected:
     // Decodes one block where the stream stands and checks it against the
     // reference at that position.
     void ExpectSamplesMatch(const char* what) {
-        PlayerState& p = reader_->Player();
-        std::size_t at = static_cast<std::size_t>(p.output_position.load());
+        std::size_t at = static_cast<std::size_t>(decoder_.position());
         char block[kBlock];
-        int got = p.DecodeBlock(block, kBlock);
+        int got = decoder_.Read(block, kBlock);
         std::size_t expected =
             std::min<std::size_t>(kBlock, straight_.size() - std::min(at, straight_.size()));
         ASSERT_EQ(static_cast<std::size_t>(got), expected) << what << " at " << at;
         ASSERT_EQ(std::memcmp(block, straight_.data() + at, got), 0) << what << " at " << at;
-        p.output_position += got;
     }
 
     static fs::path* dir_;
     std::unique_ptr<ArchiveReader> reader_;
+    TrackDecoder decoder_;
     std::vector<char> straight_;
 };
 
 fs::path* SeekCheckpointsTest::dir_ = nullptr;
 
 TEST_F(SeekCheckpointsTest, RandomSeeksBothWaysMatchStraightDecoding) {
-    PlayerState& p = reader_->Player();
-    ASSERT_GT(stream_reader.checkpoints.count(), 500);
+    ASSERT_GT(decoder_.checkpoints().count(), 500);
     std::mt19937 random(2024);
     std::uniform_int_distribution<int> anywhere(0, static_cast<int>(straight_.size()) - 2);
     for (int i = 0; i < 400; ++i) {
         int target = anywhere(random) & ~1;
-        p.SeekStream(target, target < p.output_position);
-        ASSERT_GE(p.output_position.load(), target);
-        ASSERT_LT(p.output_position.load(), target + 4);
+        decoder_.Seek(target, target < decoder_.position());
+        ASSERT_GE(decoder_.position(), target);
+        ASSERT_LT(decoder_.position(), target + 4);
         ExpectSamplesMatch("random seek");
     }
 }
 
 TEST_F(SeekCheckpointsTest, ForwardSeekAfterRewindJumpsIntoDecodedAudio) {
-    PlayerState& p = reader_->Player();
-    p.SeekStream(0, 1);
+    decoder_.Seek(0, true);
     // The whole track was decoded in SetUp, so a forward seek deep into it
     // restores a checkpoint and reads only a few chunks instead of megabytes.
     long reads_before = standin::CallCount(standin::Fault::ReadFile);
     int target = static_cast<int>(straight_.size()) - 100000;
-    p.SeekStream(target, 0);
+    decoder_.Seek(target, false);
     EXPECT_LT(standin::CallCount(standin::Fault::ReadFile) - reads_before, 40);
-    ASSERT_EQ(p.output_position.load(), target);
+    ASSERT_EQ(decoder_.position(), target);
     ExpectSamplesMatch("forward jump");
 }
 
 TEST_F(SeekCheckpointsTest, WithoutCheckpointsSeeksGiveTheSameSamples) {
-    PlayerState& p = reader_->Player();
-    stream_reader.checkpoints.Release();
+    decoder_.checkpoints().Release();
     std::mt19937 random(99);
     std::uniform_int_distribution<int> anywhere(0, static_cast<int>(straight_.size()) - 2);
     for (int i = 0; i < 5; ++i) {
         int target = anywhere(random) & ~3;
-        p.SeekStream(target, target < p.output_position);
+        decoder_.Seek(target, target < decoder_.position());
         ExpectSamplesMatch("plain seek");
     }
 }
 
 TEST_F(SeekCheckpointsTest, SeekToTheEndEndsTheStream) {
-    PlayerState& p = reader_->Player();
-    p.SeekStream(static_cast<int>(straight_.size()) + 4096, 1);
-    EXPECT_EQ(p.end_of_stream.load(), 1);
+    decoder_.Seek(static_cast<int>(straight_.size()) + 4096, true);
+    EXPECT_TRUE(decoder_.ended());
     char block[kBlock];
-    EXPECT_EQ(p.DecodeBlock(block, kBlock), 0);
+    EXPECT_EQ(decoder_.Read(block, kBlock), 0);
     // A rewind from there brings the start back.
-    p.SeekStream(0, 1);
-    EXPECT_EQ(p.end_of_stream.load(), 0);
+    decoder_.Seek(0, true);
+    EXPECT_FALSE(decoder_.ended());
     ExpectSamplesMatch("after the end");
 }
 

@@ -1,7 +1,6 @@
 // mixtool: builds Kestrel MIX archives with their track indexes from WAV
 // files and tones, lists an archive's tracks, and extracts them as WAV files
 // decoded exactly as the player plays them.
-#include "core/player_state.h"
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/archive_names.h"
 #include "tools/mixlib/archive_reader.h"
@@ -204,10 +203,9 @@ int Extract(const Arguments& arguments) {
             throw MixError("track " + *track_text + " does not exist (the archive has " +
                            std::to_string(count) + " tracks, numbered from 0)");
         int index = static_cast<int>(wanted);
-        ExtractedTrack track = ExtractTrack(archive, index);
         std::string target =
             output ? *output : TrackFileName(index, count, archive.Track(index).title);
-        WriteWav(target, track.samples, track.sample_rate);
+        ExtractTrackToWav(archive, index, target);
         std::printf("wrote %s\n", target.c_str());
         return 0;
     }
@@ -222,16 +220,14 @@ int Extract(const Arguments& arguments) {
     for (int i = 0; i < count; ++i) {
         if (progress)
             std::fprintf(stderr, "\rextracting track %d of %d", i + 1, count);
-        ExtractedTrack track;
+        std::string name = TrackFileName(i, count, archive.Track(i).title);
         try {
-            track = ExtractTrack(archive, i);
+            ExtractTrackToWav(archive, i, (FileSystemPath(folder) / name).string());
         } catch (const MixError&) {
             if (progress)
                 std::fprintf(stderr, "\n");
             throw;
         }
-        std::string name = TrackFileName(i, count, archive.Track(i).title);
-        WriteWav((FileSystemPath(folder) / name).string(), track.samples, track.sample_rate);
     }
     if (progress)
         std::fprintf(stderr, "\n");

@@ -51,12 +51,20 @@ win extract --index-dir wine wine/demo.mix --track 1 -o one.wav >/dev/null ||
     fail "extract --track under Wine failed"
 cmp -s one.wav "native/out/01 Second.wav" || fail "single-track extract differs"
 
-# The same WAV input encodes to the same archive and index on both.
-win build --index-dir wine -o wine/again.mix one.wav >/dev/null || fail "WAV build under Wine failed"
-"$native" build --index-dir native -o native/again.mix one.wav >/dev/null ||
+# The same WAV input encodes to the same archive and index on both, and both
+# report it alike, each with its own system's path separator.
+win build --index-dir wine -o wine/again.mix one.wav >wine_build.txt ||
+    fail "WAV build under Wine failed"
+"$native" build --index-dir native -o native/again.mix one.wav >native_build.txt ||
     fail "native WAV build failed"
 cmp -s wine/again.mix native/again.mix || fail "archives built from one WAV differ"
 cmp -s wine/Juniper.MIX native/Juniper.MIX || fail "indexes built from one WAV differ"
+wine_said=$(tr -d '\r' <wine_build.txt)
+native_said=$(cat native_build.txt)
+grep -qF 'wine\Juniper.MIX' <<<"$wine_said" || fail "Windows path not shown with \\: $wine_said"
+grep -qF 'native/Juniper.MIX' <<<"$native_said" || fail "native path not shown with /: $native_said"
+[ "$(tr '\\' / <<<"$wine_said")" = "${native_said//native/wine}" ] ||
+    fail "reports differ: '$wine_said' against '$native_said'"
 
 # Bad input fails with one line and no message box left waiting.
 err=$(win list --index-dir wine missing.mix 2>&1 >/dev/null) && fail "a missing archive was listed"

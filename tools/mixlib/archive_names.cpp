@@ -1,7 +1,9 @@
 #include "tools/mixlib/archive_names.h"
 #include "core/player_state.h"
+#include "tools/mixlib/file_output.h"
 
 #include <cctype>
+#include <filesystem>
 
 namespace {
 constexpr char kIndexExtension[] = ".MIX";
@@ -44,7 +46,7 @@ std::string KnownArchiveList() {
 std::string IndexDirectory(const std::string& directory) {
     if (directory.empty() || directory.back() == '\\' || directory.back() == '/')
         return directory;
-    return directory + '\\';
+    return directory + static_cast<char>(std::filesystem::path::preferred_separator);
 }
 
 std::string IndexPath(const std::string& directory, const KnownArchive& known) {
@@ -53,10 +55,10 @@ std::string IndexPath(const std::string& directory, const KnownArchive& known) {
 
 std::string ProgramDirectory() {
     char path[kPathChars] = {};
-    char directory[kPathChars] = {};
     DWORD length = GetModuleFileNameA(nullptr, path, kPathChars);
     if (length == 0 || length >= static_cast<DWORD>(kPathChars))
         return std::string();
-    DirectoryOfPath(path, directory);
-    return directory;
+    // In the system's own form: the module's path comes with backslashes.
+    std::filesystem::path folder = FileSystemPath(path).make_preferred().parent_path();
+    return IndexDirectory(folder.string());
 }

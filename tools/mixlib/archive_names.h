@@ -12,9 +12,10 @@ const KnownArchive* FindKnownArchiveByName(const std::string& name);
 // "Quarry (454605294 bytes), Marlin (...), ..." for error messages.
 std::string KnownArchiveList();
 
-// `directory` as the player's own directory is kept: ending in a separator,
-// so that the index path is the directory followed by the index name.
+// `directory` as the player's own directory is kept: ending in a separator
+// (the system's own, if it has none), so that the index path is the
+// directory followed by the index name.
 std::string IndexDirectory(const std::string& directory);
 std::string IndexPath(const std::string& directory, const KnownArchive& known);
-// The folder the running program was started from, ending in a backslash.
+// The folder the running program was started from, ending in a separator.
 std::string ProgramDirectory();

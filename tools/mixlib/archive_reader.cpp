@@ -4,16 +4,22 @@
 #include "tools/mixlib/file_output.h"
 #include "tools/mixlib/mix_error.h"
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace {
 
-// Opens like the player does and closes again: whether the player will be
-// able to open it.
+// Opens like the player does.
+HANDLE OpenAsPlayer(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Whether the player will be able to open it.
 bool PlayerCanOpen(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenAsPlayer(path);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);
@@ -38,53 +44,45 @@ ArchiveReader::ArchiveReader(const std::string& archive_path, const std::string&
         throw MixError(archive_path + ": Not a valid Kestrel MIX file! (" + std::to_string(size) +
                        " bytes is not the size of a known archive)");
 
-    std::string directory = IndexDirectory(index_dir);
-    index_path_ = directory + known_->index_name;
+    index_path_ = ::IndexPath(index_dir, *known_);
     if (index_path_.size() >= static_cast<std::size_t>(kPathChars))
         throw MixError("index path " + index_path_ + " is longer than the player allows");
     if (!PlayerCanOpen(index_path_))
         throw MixError("missing index file " + index_path_);
-    std::uintmax_t index_size = std::filesystem::file_size(FileSystemPath(index_path_), error);
-    if (error || index_size < static_cast<std::uintmax_t>(kTrackRecordBytes))
+    // The player keeps the records read in full, each descrambled and
+    // converted in place.
+    std::ifstream index(FileSystemPath(index_path_), std::ios::binary);
+    std::uint8_t record[kTrackRecordBytes];
+    while (index.read(reinterpret_cast<char*>(record), kTrackRecordBytes)) {
+        DescrambleRecord(record);
+        ConvertRecord(record);
+        TrackRecord track;
+        std::memcpy(&track, record, kTrackRecordBytes);
+        tracks_.push_back(track);
+    }
+    if (index.bad())
+        throw MixError("cannot read index file " + index_path_);
+    if (tracks_.empty())
         throw MixError("index file " + index_path_ + " holds no track record");
 
-    player_ = std::make_unique<PlayerState>();
-    previous_instance_ = player_instance;
-    player_->InitPlayer(nullptr, directory.c_str());
-    if (!player_->chunk_buffer || player_->OpenArchive(archive_path.c_str()) != 0) {
-        Release();
-        throw MixError(archive_path + ": Not a valid Kestrel MIX file!");
-    }
+    file_ = OpenAsPlayer(archive_path);
+    if (file_ == INVALID_HANDLE_VALUE)
+        throw MixError("cannot open " + archive_path);
+    source_.Open(file_);
 }
 
 ArchiveReader::~ArchiveReader() {
-    Release();
-}
-
-void ArchiveReader::Release() {
-    if (!player_)
-        return;
-    if (player_->archive_file != INVALID_HANDLE_VALUE && player_->archive_file != nullptr)
-        CloseHandle(player_->archive_file);
-    player_->archive_file = INVALID_HANDLE_VALUE;
-    player_->FreePlayer();
-    if (player_instance == player_.get())
-        player_instance = previous_instance_;
-    player_.reset();
-}
-
-int ArchiveReader::TrackCount() const {
-    return player_->track_count;
-}
-
-const TrackRecord& ArchiveReader::Track(int index) const {
-    return player_->tracks[index];
+    if (file_ != INVALID_HANDLE_VALUE)
+        CloseHandle(file_);
 }
 
 std::uint32_t ArchiveReader::TotalTrackBytes() const {
-    return static_cast<std::uint32_t>(player_->total_size);
+    std::uint32_t sum = 0; // as the player sums them, modulo 2^32
+    for (const TrackRecord& track : tracks_)
+        sum += track.size;
+    return sum;
 }
 
 bool ArchiveReader::ReadHeader(int index, TrackHeader* header) {
-    return ReadTrackHeader(player_->archive_file, Track(index).offset, header);
+    return ReadTrackHeader(source_, Track(index).offset, header);
 }

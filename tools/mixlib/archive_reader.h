@@ -1,16 +1,17 @@
-// An archive opened through the player's own catalogue code, after checking
-// everything the player would answer with a message box.
+// An archive opened as the player opens it, after checking everything the
+// player would answer with a message box: recognised by its size, its index
+// loaded and descrambled, its tracks read through the player's own decoder.
 #pragma once
 
+#include "platform/win32.h"
 #include "catalogue/known_archives.h"
 #include "catalogue/track_record.h"
+#include "core/archive_source.h"
 #include "decoder/track_stream.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
-
-class PlayerState;
+#include <vector>
 
 class ArchiveReader {
 public:
@@ -24,19 +25,19 @@ public:
 
     const KnownArchive& Known() const { return *known_; }
     const std::string& IndexPath() const { return index_path_; }
-    int TrackCount() const;
-    const TrackRecord& Track(int index) const; // index within 0..TrackCount()-1
+    int TrackCount() const { return static_cast<int>(tracks_.size()); }
+    const TrackRecord& Track(int index) const { return tracks_[index]; } // 0..TrackCount()-1
     std::uint32_t TotalTrackBytes() const;
     // Reads a track's header with the player's check; false if it is rejected.
     bool ReadHeader(int index, TrackHeader* header);
 
-    PlayerState& Player() { return *player_; }
+    // The archive's bytes, read ahead as the player reads them.
+    ByteSource& Source() { return source_; }
 
 private:
-    void Release();
-
-    std::unique_ptr<PlayerState> player_;
-    PlayerState* previous_instance_ = nullptr;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    ArchiveSource source_;
     const KnownArchive* known_ = nullptr;
     std::string index_path_;
+    std::vector<TrackRecord> tracks_;
 };

@@ -1,19 +1,26 @@
 #include "tools/mixlib/track_extractor.h"
-#include "core/player_state.h"
+#include "decoder/track_decoder.h"
 #include "tools/mixlib/archive_reader.h"
+#include "tools/mixlib/file_output.h"
 #include "tools/mixlib/mix_error.h"
+#include "tools/mixlib/wav_file.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
-#include <string>
+#include <fstream>
+#include <memory>
 
 namespace {
-constexpr int kBlockBytes = kBlockFrames * 2; // 16-bit mono, as playback asks for
-}
 
-ExtractedTrack ExtractTrack(ArchiveReader& archive, int index) {
-    PlayerState& player = archive.Player();
-    if (!player.SelectTrack(index))
+constexpr int kBlockBytes = 576 * 2; // 16-bit mono, as playback asks for
+// Decoded straight into, and written from: big enough that a write is one
+// system call per few hundred thousand samples, small beside any track.
+constexpr int kExtractBufferBytes = kBlockBytes * 224;
+
+// The track's header, checked as the player checks it.
+TrackHeader CheckedHeader(ArchiveReader& archive, int index) {
+    if (index < 0 || index >= archive.TrackCount())
         throw MixError("track " + std::to_string(index) + " does not exist (the archive has " +
                        std::to_string(archive.TrackCount()) + " tracks, numbered from 0)");
     TrackHeader header{};
@@ -22,27 +29,67 @@ ExtractedTrack ExtractTrack(ArchiveReader& archive, int index) {
     if (header.output_size > static_cast<std::uint32_t>(INT_MAX))
         throw MixError("track " + std::to_string(index) +
                        ": header claims more audio than the player can play");
+    return header;
+}
 
-    player.output_length = static_cast<int>(header.output_size);
-    player.sample_rate = header.sample_rate;
-    player.end_of_stream = 0;
-    player.SeekStream(0, 1);
+} // namespace
 
-    ExtractedTrack track;
-    track.sample_rate = header.sample_rate;
-    track.samples.reserve(header.output_size / 2);
-    // The same loop as playback's: a block at a time, the last one kept whole.
-    char block[kBlockBytes];
-    for (;;) {
-        int got = player.DecodeBlock(block, kBlockBytes);
-        if (got <= 0)
-            break;
-        player.output_position += got;
-        std::size_t had = track.samples.size();
-        track.samples.resize(had + static_cast<std::size_t>(got) / 2);
-        std::memcpy(track.samples.data() + had, block, static_cast<std::size_t>(got));
-        if (player.end_of_stream || player.output_position >= player.output_length)
-            break;
+std::uint16_t DecodeTrack(ArchiveReader& archive, int index, const PcmSink& sink) {
+    const TrackHeader header = CheckedHeader(archive, index);
+    TrackDecoder decoder;
+    decoder.Attach(&archive.Source(), archive.Track(index).offset);
+    decoder.Seek(0, true);
+    // Playback decodes a block at a time until the stream ends or a block
+    // reaches the header's length, and keeps that last block whole: so many
+    // whole blocks, at least one.
+    const std::int64_t blocks = std::max<std::int64_t>(
+        1, (std::int64_t{header.output_size} + kBlockBytes - 1) / kBlockBytes);
+    std::int64_t left = blocks * kBlockBytes;
+    auto buffer = std::make_unique<char[]>(kExtractBufferBytes);
+    while (left > 0) {
+        const int wanted = static_cast<int>(std::min<std::int64_t>(left, kExtractBufferBytes));
+        const int got = decoder.Read(buffer.get(), wanted);
+        if (got > 0)
+            sink(buffer.get(), static_cast<std::size_t>(got));
+        if (got < wanted)
+            break; // the stream ended
+        left -= got;
     }
+    return header.sample_rate;
+}
+
+ExtractedTrack ExtractTrack(ArchiveReader& archive, int index) {
+    ExtractedTrack track;
+    track.sample_rate = DecodeTrack(archive, index, [&](const char* pcm, std::size_t bytes) {
+        const std::size_t had = track.samples.size();
+        track.samples.resize(had + bytes / 2);
+        std::memcpy(track.samples.data() + had, pcm, bytes);
+    });
     return track;
+}
+
+void ExtractTrackToWav(ArchiveReader& archive, int index, const std::string& path) {
+    CheckedHeader(archive, index); // a damaged track leaves no file behind
+    PendingFile file(path);
+    std::ofstream out(file.TempPath(), std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw MixError("cannot create " + file.FinalPath().string());
+    // The header's sizes are known once the track has been decoded: room for
+    // it first, filled in at the end.
+    std::vector<std::uint8_t> header = WavHeader(0, 0);
+    out.write(reinterpret_cast<const char*>(header.data()),
+              static_cast<std::streamsize>(header.size()));
+    std::uint64_t data_bytes = 0;
+    const std::uint16_t rate = DecodeTrack(archive, index, [&](const char* pcm, std::size_t bytes) {
+        out.write(pcm, static_cast<std::streamsize>(bytes));
+        data_bytes += bytes;
+    });
+    header = WavHeader(data_bytes, rate);
+    out.seekp(0);
+    out.write(reinterpret_cast<const char*>(header.data()),
+              static_cast<std::streamsize>(header.size()));
+    out.close();
+    if (!out)
+        throw MixError("cannot write " + file.FinalPath().string());
+    file.Commit();
 }

@@ -131,13 +131,11 @@ WavAudio ReadWav(const std::string& path) {
     return ParseWav(image, path);
 }
 
-std::vector<std::uint8_t> MakeWav(const std::vector<std::int16_t>& samples,
-                                  std::uint32_t sample_rate) {
-    const std::uint64_t data_bytes = static_cast<std::uint64_t>(samples.size()) * 2;
+std::vector<std::uint8_t> WavHeader(std::uint64_t data_bytes, std::uint32_t sample_rate) {
     if (data_bytes > 0xFFFFFFFFull - (kWavHeaderBytes - 8))
         throw MixError("too much audio for one WAV file");
     std::vector<std::uint8_t> out;
-    out.reserve(kWavHeaderBytes + static_cast<std::size_t>(data_bytes));
+    out.reserve(kWavHeaderBytes);
     PutTag(out, "RIFF");
     Put32(out, static_cast<std::uint32_t>(kWavHeaderBytes - 8 + data_bytes));
     PutTag(out, "WAVE");
@@ -151,6 +149,14 @@ std::vector<std::uint8_t> MakeWav(const std::vector<std::int16_t>& samples,
     Put16(out, 16);              // bits per sample
     PutTag(out, "data");
     Put32(out, static_cast<std::uint32_t>(data_bytes));
+    return out;
+}
+
+std::vector<std::uint8_t> MakeWav(const std::vector<std::int16_t>& samples,
+                                  std::uint32_t sample_rate) {
+    std::vector<std::uint8_t> out =
+        WavHeader(static_cast<std::uint64_t>(samples.size()) * 2, sample_rate);
+    out.reserve(kWavHeaderBytes + samples.size() * 2);
     for (std::int16_t sample : samples)
         Put16(out, static_cast<std::uint16_t>(sample));
     return out;

@@ -16,6 +16,9 @@ struct WavAudio {
 WavAudio ParseWav(const std::vector<std::uint8_t>& image, const std::string& name);
 WavAudio ReadWav(const std::string& path);
 
+// The 44-byte header of a file of `data_bytes` bytes of 16-bit mono PCM at
+// `sample_rate`. Throws MixError if that is more than a WAV file can hold.
+std::vector<std::uint8_t> WavHeader(std::uint64_t data_bytes, std::uint32_t sample_rate);
 // The complete file image of 16-bit mono PCM at `sample_rate`.
 std::vector<std::uint8_t> MakeWav(const std::vector<std::int16_t>& samples,
                                   std::uint32_t sample_rate);
