@@ -4,7 +4,7 @@
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/track_stream.h"
-#include "playback/hand_over_lock.h"
+#include "core/hand_over_lock.h"
 
 namespace {
 

@@ -151,7 +151,7 @@ public:
     // The hand-over lock: held by the playback thread around each write to
     // the output and each seek, and by whoever decides or commits a track
     // change. The host's thread takes it answering messages sent to it
-    // meanwhile (playback/hand_over_lock.h).
+    // meanwhile (core/hand_over_lock.h).
     CRITICAL_SECTION hand_over{};
     bool hand_over_ready = false;
     // Counts the Sound Info dialog's moves to another track; a block

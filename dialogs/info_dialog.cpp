@@ -4,7 +4,7 @@
 #include "dialogs/info_dialog.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
-#include "playback/hand_over_lock.h"
+#include "core/hand_over_lock.h"
 #include "dialogs/resource_ids.h"
 #include "dialogs/text_format.h"
 #include "dialogs/track_list_view.h"

@@ -1,6 +1,6 @@
 // Ending the playback thread.
 #include "core/player_state.h"
-#include "playback/hand_over_lock.h"
+#include "core/hand_over_lock.h"
 
 void PlayerState::StopThread() {
     if (thread == NO_THREAD || thread == nullptr)

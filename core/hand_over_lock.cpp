@@ -1,4 +1,4 @@
-#include "playback/hand_over_lock.h"
+#include "core/hand_over_lock.h"
 
 namespace {
 
