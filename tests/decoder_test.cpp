@@ -84,6 +84,18 @@ BuiltTrack TrackOfChunks(const std::vector<std::size_t>& sizes, std::uint32_t se
     return {writer.Bytes(), data};
 }
 
+// Blocks from `decode` until the stream ends.
+template <typename DecodeBlockFn> Samples BlocksToEnd(DecodeBlockFn decode) {
+    Samples all;
+    for (int guard = 0; guard < 100000; ++guard) {
+        Samples block = decode(kBlockBytes);
+        if (block.empty())
+            break;
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    return all;
+}
+
 // Bytes in memory that count the reads made of them.
 class CountingSource final : public ByteSource {
 public:
@@ -114,14 +126,7 @@ protected:
 
     // Blocks until the stream ends.
     Samples DecodeToEnd() {
-        Samples all;
-        for (int guard = 0; guard < 100000; ++guard) {
-            Samples block = Decode(kBlockBytes);
-            if (block.empty())
-                break;
-            all.insert(all.end(), block.begin(), block.end());
-        }
-        return all;
+        return BlocksToEnd([this](int count) { return Decode(count); });
     }
 
     CountingSource source;
@@ -506,14 +511,7 @@ protected:
     }
 
     Samples DecodeToEnd() {
-        Samples all;
-        for (int guard = 0; guard < 100000; ++guard) {
-            Samples block = Decode(kBlockBytes);
-            if (block.empty())
-                break;
-            all.insert(all.end(), block.begin(), block.end());
-        }
-        return all;
+        return BlocksToEnd([this](int count) { return Decode(count); });
     }
 
     ScratchDir scratch;
