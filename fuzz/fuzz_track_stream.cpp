@@ -40,11 +40,23 @@ struct Decoder {
     bool operator==(const Decoder&) const = default;
 };
 
-std::int32_t Clamp(std::int32_t value, std::int32_t low, std::int32_t high) {
+// The model's ADPCM steps are left out of libFuzzer's instrumentation, as the
+// decoder's arithmetic is out of its comparison tracing (CMakeLists.txt):
+// tracing them took a good part of every run and tells the fuzzer nothing.
+#if defined(__clang__)
+#define NOT_INSTRUMENTED __attribute__((noinline, no_sanitize("coverage")))
+#define NOT_INSTRUMENTED_INLINE __attribute__((always_inline, no_sanitize("coverage")))
+#else
+#define NOT_INSTRUMENTED
+#define NOT_INSTRUMENTED_INLINE
+#endif
+
+NOT_INSTRUMENTED_INLINE inline std::int32_t Clamp(std::int32_t value, std::int32_t low,
+                                                  std::int32_t high) {
     return value < low ? low : value > high ? high : value;
 }
 
-std::int16_t ModelNibble(Decoder& state, unsigned code) {
+NOT_INSTRUMENTED_INLINE inline std::int16_t ModelNibble(Decoder& state, unsigned code) {
     std::int32_t delta = static_cast<std::int32_t>((code & 7) * 2 + 1) * state.step / 8;
     if (code & 8)
         delta = -delta;
@@ -54,15 +66,6 @@ std::int16_t ModelNibble(Decoder& state, unsigned code) {
     state.step = kStepTable[state.step_index];
     return static_cast<std::int16_t>(state.sample);
 }
-
-// The model's ADPCM steps are left out of libFuzzer's instrumentation, as the
-// decoder's arithmetic is out of its comparison tracing (CMakeLists.txt):
-// tracing them took a good part of every run and tells the fuzzer nothing.
-#if defined(__clang__)
-#define NOT_INSTRUMENTED __attribute__((noinline, no_sanitize("coverage")))
-#else
-#define NOT_INSTRUMENTED
-#endif
 
 // Steps `state` through `count` data bytes, low nibble first, and stores the
 // samples little-endian at `pcm` unless it is null.
