@@ -2,6 +2,7 @@
 // blocks from a track in a real archive file, chunk reads included. Beside
 // it, the bare ADPCM step over the same codes in memory: the most any block
 // decoder could reach, the mark the block path is measured against.
+#include "bench/nibble_loop.h"
 #include "core/player_state.h"
 #include "decoder/track_stream.h"
 #include "tools/mixlib/archive_builder.h"
@@ -142,18 +143,10 @@ void BM_DecodeNibbleInMemory(benchmark::State& state) {
     std::vector<std::int16_t> block(kBlockBytes / 2);
     std::int64_t samples = 0;
     for (auto _ : state) {
-        AdpcmState adpcm{0, 0, 0};
-        std::size_t out = 0;
-        for (std::uint8_t b : codes) {
-            block[out] = static_cast<std::int16_t>(adpcm.DecodeNibble(b & 0x0F));
-            block[out + 1] = static_cast<std::int16_t>(adpcm.DecodeNibble(b >> 4));
-            out += 2;
-            if (out == block.size()) {
-                benchmark::DoNotOptimize(block.data());
-                benchmark::ClobberMemory();
-                out = 0;
-            }
-        }
+        DecodeCodesInBlocks(codes, block, [&] {
+            benchmark::DoNotOptimize(block.data());
+            benchmark::ClobberMemory();
+        });
         samples += static_cast<std::int64_t>(codes.size()) * 2;
     }
     state.counters["samples_per_second"] =

@@ -2,7 +2,7 @@
 // of that track could reach, the mark scripts/bench.sh holds `mixtool
 // extract` of the same track against. Prints the samples and the best rate.
 //   nibble_loop_bench ARCHIVE INDEX_DIR TRACK
-#include "decoder/adpcm.h"
+#include "bench/nibble_loop.h"
 #include "decoder/track_stream.h"
 #include "tools/mixlib/archive_reader.h"
 #include "tools/mixlib/mix_error.h"
@@ -56,17 +56,7 @@ int main(int argc, char** argv) {
         std::int64_t checksum = 0;
         for (int run = 0; run < kRuns; ++run) {
             const auto begin = std::chrono::steady_clock::now();
-            AdpcmState state{0, 0, 0};
-            std::size_t out = 0;
-            for (std::uint8_t b : codes) {
-                block[out] = static_cast<std::int16_t>(state.DecodeNibble(b & 0x0F));
-                block[out + 1] = static_cast<std::int16_t>(state.DecodeNibble(b >> 4));
-                out += 2;
-                if (out == block.size()) {
-                    checksum += block[0]; // keeps the stores
-                    out = 0;
-                }
-            }
+            DecodeCodesInBlocks(codes, block, [&] { checksum += block[0]; });
             const double s =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
             if (run == 0 || s < best_s)

@@ -1,6 +1,7 @@
 // The host's entry points: each a few lines that hand the work to the
 // subsystem that owns it.
 #include "core/entry_points.h"
+#include "core/file_reading.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/track_stream.h"
@@ -114,8 +115,7 @@ void __cdecl GetFileInfo(const char* file, char* title, int* length_ms) {
         // An archive stands for all its tracks: its name, and no length.
         if (length_ms) {
             *length_ms = -1000;
-            HANDLE probe = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            HANDLE probe = OpenForReading(file);
             if (probe != INVALID_HANDLE_VALUE) {
                 *length_ms = 0;
                 CloseHandle(probe);

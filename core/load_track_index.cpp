@@ -2,6 +2,7 @@
 // catalogue.
 #include "catalogue/known_archives.h"
 #include "catalogue/track_index.h"
+#include "core/file_reading.h"
 #include "core/message_boxes.h"
 #include "core/player_state.h"
 
@@ -38,9 +39,7 @@ int PlayerState::LoadTrackIndex(DWORD archive_size) {
     lstrcpynA(index_path, plugin_directory, kPathChars);
     int used = lstrlenA(index_path);
     lstrcpynA(index_path + used, known->index_name, kPathChars - used);
-    HANDLE index = fits ? CreateFileA(index_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                        : INVALID_HANDLE_VALUE;
+    HANDLE index = fits ? OpenForReading(index_path) : INVALID_HANDLE_VALUE;
     if (index == INVALID_HANDLE_VALUE) {
         ShowMissingFile(index_path);
         index_path[0] = '\0';

@@ -1,4 +1,5 @@
 // Opening an archive: recognised by its size, its index loaded.
+#include "core/file_reading.h"
 #include "core/message_boxes.h"
 #include "core/player_state.h"
 
@@ -7,16 +8,12 @@ int PlayerState::OpenArchive(const char* path) {
     // first, so its handle does not leak.
     if (archive_file != INVALID_HANDLE_VALUE && archive_file != nullptr)
         CloseHandle(archive_file);
-    archive_file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    archive_file = OpenForReading(path);
     if (archive_file == INVALID_HANDLE_VALUE)
         return 1;
 
     // Sizes of 4 GiB and more match no known archive.
-    DWORD size_high = 0;
-    DWORD size = GetFileSize(archive_file, &size_high);
-    if (size_high != 0)
-        size = INVALID_FILE_SIZE;
+    const DWORD size = SizeBelow4GiB(archive_file);
     if (LoadTrackIndex(size)) {
         lstrcpynA(archive_path, path, kPathChars);
         archive_bytes = size;

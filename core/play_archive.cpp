@@ -1,5 +1,6 @@
 // Play and stop as the host sees them, including the track changes that the
 // host answers with stop and play.
+#include "core/file_reading.h"
 #include "core/message_boxes.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
@@ -65,13 +66,10 @@ int PlayerState::PlayArchive(const char* file) {
 
 int PlayerState::ReopenArchive() {
     if (archive_file == INVALID_HANDLE_VALUE || archive_file == nullptr)
-        archive_file = CreateFileA(archive_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD size_high = 0;
-    DWORD size = archive_file == INVALID_HANDLE_VALUE ? 0 : GetFileSize(archive_file, &size_high);
-    // Replaced or cut short since the catalogue was read: its records would
-    // point into another file.
-    if (size_high != 0 || size != archive_bytes) {
+        archive_file = OpenForReading(archive_path);
+    // Gone, replaced or cut short since the catalogue was read: its records
+    // would point into another file.
+    if (archive_file == INVALID_HANDLE_VALUE || SizeBelow4GiB(archive_file) != archive_bytes) {
         ShowNotValidArchive();
         ReleaseStream();
         return 1;

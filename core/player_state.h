@@ -179,7 +179,7 @@ private:
     // The parts of a start that the host's play and the playback thread's
     // own answer to a restart request share (playback/start_track.cpp).
     bool ReadCurrentHeader();
-    void PrepareTrack(bool keep_pause);
+    void PrepareTrack(bool keep_pause, int start_byte);
     bool OpenOutputFor(int rate);
     void AnnounceFormat();
     // The playback thread starts the chosen track itself: a seek came

@@ -9,8 +9,8 @@ int PlayerState::DecodeBlock(char* buffer, int count) {
         return 0;
     StreamLock hold(stream_lock);
     decoding = 1;
-    archive_source.Use(archive_file);
-    decoder.Attach(&archive_source, static_cast<std::uint32_t>(track_offset.load()));
+    // The decoder reads the track the last seek attached it to: every start
+    // and every change of track rewinds before its first block.
     const int written = decoder.Read(buffer, count);
     if (decoder.ended())
         end_of_stream = 1;

@@ -1,10 +1,10 @@
 // The playback thread's body: decode while the output has room, feed the
 // host's stages, apply seeks, and at the end of a track either hand over to
 // the next enabled one or let the output drain.
+#include "core/hand_over_lock.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/track_stream.h"
-#include "core/hand_over_lock.h"
 
 #include <algorithm>
 #include <climits>
@@ -122,12 +122,12 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
         if (draining) {
             // With the output gone (its reopen for the next track failed)
             // there is nothing to play out.
-            if (output_sample_rate == 0) {
-                PostMessageA(module->main_window, kEndOfStreamNotice, 0, 0);
-                return 0;
+            bool played_out = output_sample_rate == 0;
+            if (!played_out) {
+                output.can_write();
+                played_out = !output.is_playing();
             }
-            output.can_write();
-            if (!output.is_playing()) {
+            if (played_out) {
                 PostMessageA(module->main_window, kEndOfStreamNotice, 0, 0);
                 return 0;
             }

@@ -57,15 +57,15 @@ bool PlayerState::ReadCurrentHeader() {
     return true;
 }
 
-void PlayerState::PrepareTrack(bool keep_pause) {
+void PlayerState::PrepareTrack(bool keep_pause, int start_byte) {
     finish_requested = 0;
     // A pause lasts across a track change; a plain play starts unpaused.
     if (!keep_pause)
         paused = 0;
     end_of_stream = 0;
-    decode_position_ms = 0;
     awaiting_restart = 0;
-    SeekStream(0, 1);
+    SeekStream(start_byte, 1);
+    decode_position_ms = PcmTimeMs(start_byte, sample_rate, bytes_per_frame);
 }
 
 bool PlayerState::OpenOutputFor(int rate) {
@@ -108,18 +108,16 @@ int PlayerState::StartTrack() {
         ShowNotValidArchive();
         return FailStart();
     }
-    PrepareTrack(switching_track != 0);
-    seek_request_ms = kNoSeekRequest;
     // A late answer to a restart request goes on where the listener was, at
-    // a whole ADPCM byte.
+    // a whole ADPCM byte; any other start at the track's start.
+    std::int64_t start = 0;
     if (resume_ms > 0) {
-        std::int64_t target =
-            static_cast<std::int64_t>(resume_ms) * sample_rate * bytes_per_frame / 1000;
-        target = std::min<std::int64_t>(target, output_length);
-        target -= target % kPcmBytesPerDataByte;
-        SeekStream(static_cast<int>(target), 1);
-        decode_position_ms = PcmTimeMs(target, sample_rate, bytes_per_frame);
+        start = static_cast<std::int64_t>(resume_ms) * sample_rate * bytes_per_frame / 1000;
+        start = std::min<std::int64_t>(start, output_length);
+        start -= start % kPcmBytesPerDataByte;
     }
+    PrepareTrack(switching_track != 0, static_cast<int>(start));
+    seek_request_ms = kNoSeekRequest;
     if (!OpenOutputFor(sample_rate))
         return FailStart();
     AnnounceFormat();
@@ -129,7 +127,7 @@ int PlayerState::StartTrack() {
 int PlayerState::StartTrackHere() {
     if (!ReadCurrentHeader())
         return 0;
-    PrepareTrack(true);
+    PrepareTrack(true, 0);
     // A seek request that came as the host's answer stays pending: the
     // thread applies it to the new track next.
     if (!OpenOutputFor(sample_rate))

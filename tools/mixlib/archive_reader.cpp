@@ -1,25 +1,21 @@
 #include "tools/mixlib/archive_reader.h"
+#include "catalogue/track_index.h"
+#include "core/file_reading.h"
 #include "core/player_state.h"
 #include "tools/mixlib/archive_names.h"
 #include "tools/mixlib/file_output.h"
 #include "tools/mixlib/mix_error.h"
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace {
 
-// Opens like the player does.
-HANDLE OpenAsPlayer(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // Whether the player will be able to open it.
 bool PlayerCanOpen(const std::string& path) {
-    HANDLE file = OpenAsPlayer(path);
+    HANDLE file = OpenForReading(path.c_str());
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);
@@ -49,23 +45,18 @@ ArchiveReader::ArchiveReader(const std::string& archive_path, const std::string&
         throw MixError("index path " + index_path_ + " is longer than the player allows");
     if (!PlayerCanOpen(index_path_))
         throw MixError("missing index file " + index_path_);
-    // The player keeps the records read in full, each descrambled and
-    // converted in place.
+    // The player keeps the records read in full, decoded as it decodes them.
     std::ifstream index(FileSystemPath(index_path_), std::ios::binary);
-    std::uint8_t record[kTrackRecordBytes];
-    while (index.read(reinterpret_cast<char*>(record), kTrackRecordBytes)) {
-        DescrambleRecord(record);
-        ConvertRecord(record);
-        TrackRecord track;
-        std::memcpy(&track, record, kTrackRecordBytes);
-        tracks_.push_back(track);
-    }
+    const std::vector<std::uint8_t> stored{std::istreambuf_iterator<char>(index),
+                                           std::istreambuf_iterator<char>()};
     if (index.bad())
         throw MixError("cannot read index file " + index_path_);
+    tracks_.resize(static_cast<std::size_t>(IndexRecordCount(stored.size())));
+    DecodeTrackIndex(stored, tracks_.data());
     if (tracks_.empty())
         throw MixError("index file " + index_path_ + " holds no track record");
 
-    file_ = OpenAsPlayer(archive_path);
+    file_ = OpenForReading(archive_path.c_str());
     if (file_ == INVALID_HANDLE_VALUE)
         throw MixError("cannot open " + archive_path);
     source_.Open(file_);
