@@ -62,18 +62,21 @@ void __cdecl Stop() {
 // The playback thread may be reopening the output for the next track: the
 // pause reaches the output it leaves open.
 void __cdecl Pause() {
+    player.ObserveHost();
     HandOverLock hold(player.hand_over, HandOverLock::Side::HostThread);
     player.paused = 1;
     Output().pause(1);
 }
 
 void __cdecl Unpause() {
+    player.ObserveHost();
     HandOverLock hold(player.hand_over, HandOverLock::Side::HostThread);
     player.paused = 0;
     Output().pause(0);
 }
 
 int __cdecl IsPaused() {
+    player.ObserveHost();
     return static_cast<int>(player.paused.load());
 }
 
@@ -89,28 +92,37 @@ int CurrentTrackLength() {
 }
 
 int __cdecl GetLength() {
+    player.ObserveHost();
     return CurrentTrackLength();
 }
 
 int __cdecl GetOutputTime() {
+    player.ObserveHost();
     return player.HeardTimeMs();
 }
 
 void __cdecl SetOutputTime(int ms) {
     player.seek_request_ms = ms;
+    if (player.hand_over_ready) {
+        HandOverLock hold(player.hand_over, HandOverLock::Side::HostThread);
+        player.HandOverStep(handover::Event::Seek);
+    }
     if (player.wake_event)
         SetEvent(player.wake_event);
 }
 
 void __cdecl SetVolume(int volume) {
+    player.ObserveHost();
     Output().set_volume(volume);
 }
 
 void __cdecl SetPan(int pan) {
+    player.ObserveHost();
     Output().set_pan(pan);
 }
 
 void __cdecl GetFileInfo(const char* file, char* title, int* length_ms) {
+    player.ObserveHost();
     if (file && *file) {
         // An archive stands for all its tracks: its name, and no length.
         if (length_ms) {

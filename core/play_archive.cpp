@@ -1,67 +1,92 @@
-// Play and stop as the host sees them, including the track changes that the
-// host answers with stop and play.
+// Play and stop as the host sees them. What a play starts and what a stop
+// lets go of is the hand-over machine's to decide: a plain play or stop, or
+// the halves of the host's answer to a restart request.
 #include "core/file_reading.h"
+#include "core/hand_over_lock.h"
+#include "core/host_messages.h"
 #include "core/message_boxes.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
+#include "decoder/track_stream.h"
+
+#include <algorithm>
+
+using handover::Action;
+using handover::Event;
+
+namespace {
+
+bool Running(HANDLE thread) {
+    return thread != NO_THREAD && thread != nullptr;
+}
+
+} // namespace
 
 int PlayerState::PlayArchive(const char* file) {
-    // A host that skipped stop after the end-of-stream notice: end and
-    // release that stream first, as stop would have.
-    if (thread != NO_THREAD && thread != nullptr)
-        StopPlayback(false);
+    // A play while a stream plays (the host skipped stop): that stream is
+    // stopped first, as stop would have.
+    if (Running(thread))
+        StopPlayback();
     // Windows paths: the same file whatever the letters' case.
     const bool same_archive = file && *file && lstrcmpiA(file, archive_path) == 0;
-    // The stop before this play may have been a slow host's answer to a
-    // restart request the playback thread had answered itself: only a play
-    // of the same archive right after it goes on where the listener was.
-    if (resume_ms != kNoResume &&
-        !(same_archive && GetTickCount() - stopped_at <= kLateAnswerGapMs))
-        ReleaseStream();
-    // The host stopped while a track change was under way (its stop came
-    // instead of the restart) and now plays another file: that change is
-    // dropped, as a plain stop would have dropped it.
-    if (switching_track && file && *file && !same_archive)
-        ReleaseStream();
-    // The stream the late answer asks for has already ended: nothing is
-    // started, and the end-of-stream notice already on its way stops it.
-    // Further requests the thread answered before its end may still be
-    // queued before that notice: their stop and play do the same.
-    if (resume_ms == kResumeAfterEnd) {
-        SuspendStream();
-        return 0;
+    Action action;
+    bool chosen;
+    {
+        HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
+        chosen = same_archive && hand_over_state.Chosen();
+        handover::Facts facts;
+        facts.same_archive = same_archive;
+        action = HandOverStep(Event::Play, facts);
     }
-    if (switching_track && finish_requested)
-        return FinishStream();
-    if (switching_track) {
+    switch (action) {
+    case Action::StartNothing:
+        // The stream this answer asks for has ended meanwhile: the
+        // end-of-stream notice already on its way stops the host.
+        return 0;
+    case Action::FinishNow:
+        // Every track left was disabled while the host was asked: the stream
+        // ends here with its one notice. The output was let go of at the
+        // stop, so there is nothing to drain.
+        PostEndOfStreamNotice(module->main_window);
+        ReleaseStream();
+        return 0;
+    case Action::StartChosen:
+    case Action::Resume: {
         // The answer to a restart request: the chosen track of the archive
         // the catalogue describes.
         if (ReopenArchive())
-            return 1;
-        if (restarts_outstanding > 0)
-            --restarts_outstanding;
-    } else {
-        // A track chosen in the Sound Info dialog while nothing played
-        // belongs to the archive it was chosen in.
-        const int chosen = same_archive ? current_track.load() : 0;
-        silent_tracks = 0;
-        if (OpenArchive(file)) {
-            current_track = 0;
-            return 1;
+            return FailStart();
+        int start = 0;
+        if (action == Action::Resume) {
+            // Where the listener was, at a whole ADPCM byte.
+            std::int64_t byte = static_cast<std::int64_t>(hand_over_state.resume_ms()) *
+                                sample_rate * bytes_per_frame / 1000;
+            byte = std::clamp<std::int64_t>(byte, 0, output_length);
+            start = static_cast<int>(byte - byte % kPcmBytesPerDataByte);
         }
-        // Selecting it again makes sure its fields come from the catalogue
-        // just loaded (which may have changed on disk since).
-        if (!SelectTrack(chosen))
-            SelectTrack(0);
+        return StartTrackAt(true, start);
     }
+    default:
+        break;
+    }
+    // A plain play: the file afresh, every track enabled. A track chosen in
+    // the Sound Info dialog while nothing played belongs to the archive it
+    // was chosen in.
+    const int track = chosen ? current_track.load() : 0;
+    if (OpenArchive(file)) {
+        current_track = 0;
+        return FailStart();
+    }
+    // Selecting it again makes sure its fields come from the catalogue just
+    // loaded (which may have changed on disk since).
+    if (!SelectTrack(track))
+        SelectTrack(0);
     // No record to start: an empty catalogue.
     if (current_track < 0 || current_track >= track_count) {
         ShowNotValidArchive();
-        ReleaseStream();
-        return 1;
+        return FailStart();
     }
-    // A started track has cleared switching_track (before its thread ran).
-    return StartTrack();
+    return StartTrackAt(false, 0);
 }
 
 int PlayerState::ReopenArchive() {
@@ -71,33 +96,51 @@ int PlayerState::ReopenArchive() {
     // would point into another file.
     if (archive_file == INVALID_HANDLE_VALUE || SizeBelow4GiB(archive_file) != archive_bytes) {
         ShowNotValidArchive();
-        ReleaseStream();
         return 1;
     }
     return 0;
 }
 
-void PlayerState::StopPlayback(bool hosts_stop) {
-    const bool had_thread = thread != NO_THREAD && thread != nullptr;
-    const bool thread_ended = had_thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+int PlayerState::FailStart() {
+    // Whatever a track change kept, a failed play leaves what a plain stop
+    // leaves: the next play starts afresh.
+    {
+        HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
+        HandOverStep(Event::PlayFailed);
+    }
+    ReleaseStream();
+    return 1;
+}
+
+void PlayerState::StopPlayback() {
     StopThread();
-    // The playback thread answered a restart request itself and the host's
-    // own answer may still come: this stop is kept as a late answer for a
-    // moment, so that the play after it goes on where the listener is. A
-    // user's stop is let go of at the next play.
-    if (hosts_stop && !switching_track && had_thread && restarts_outstanding > 0 &&
-        output_sample_rate != 0) {
-        resume_ms = thread_ended ? kResumeAfterEnd : HeardTimeMs();
-        stopped_at = GetTickCount();
-        switching_track = 1;
-    } else if (hosts_stop && resume_ms == kResumeAfterEnd) {
-        stopped_at = GetTickCount();
+    handover::Facts facts;
+    // Where the listener is, for a late answer's play to go on from.
+    facts.heard_ms = output_sample_rate != 0 ? HeardTimeMs() : 0;
+    Action action;
+    {
+        HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
+        action = HandOverStep(Event::Stop, facts);
     }
     // Whatever stop this is, the output and the archive are let go of: a
     // user's stop must not leave the device running.
-    if (switching_track)
+    switch (action) {
+    case Action::Suspend:
+    case Action::None:
         SuspendStream();
-    else
+        break;
+    case Action::ReleaseKeep:
+        SuspendStream();
+        paused = 0;
+        break;
+    default:
+        // The user's stop: the pause ends with it, and a restart request
+        // the host has not taken yet would only start the stream again.
         ReleaseStream();
+        paused = 0;
+        if (module)
+            WithdrawRestartRequest(module->main_window);
+        break;
+    }
     module->analysis_deinit();
 }

@@ -6,6 +6,8 @@ PlayerState* player_instance = nullptr;
 
 void PlayerState::InitPlayer(PluginRecord* record, const char* directory) {
     module = record;
+    // The host calls every entry point on the thread that calls init.
+    host_thread_id = GetCurrentThreadId();
     archive_file = INVALID_HANDLE_VALUE;
     thread = NO_THREAD;
     stop_requested = 0;

@@ -8,6 +8,7 @@
 #include "platform/win32.h"
 #include "catalogue/track_record.h"
 #include "core/archive_source.h"
+#include "core/hand_over.h"
 #include "core/stream_lock.h"
 #include "decoder/track_decoder.h"
 
@@ -17,29 +18,10 @@
 
 struct PluginRecord;
 
-// What the hand-over at a track's end came to.
-enum class HandOver {
-    Changed, // the next track is selected and the host asked to restart
-    Pending, // a change was already on its way; the thread waits for it
-    Finish,  // no track to go on with: the stream drains and ends
-    Stopped, // a stop came first: nothing was changed
-};
-
 constexpr int kPathChars = 260;
 constexpr int kPcmBufferBytes = 4608;
 constexpr int kBlockFrames = 576;
 constexpr int kNoSeekRequest = -1;
-// A host that never answers the restart request, or answers it otherwise than
-// with stop and play, gets the next track started by the playback thread this
-// long after the request: the media player answers within one turn of its
-// message loop, a few milliseconds, and even a busy one within a few hundred.
-constexpr DWORD kRestartAnswerMs = 2000;
-// A stop and a play that together answer a restart request come from one
-// handler, back to back; a play this long after the stop is the user's.
-constexpr DWORD kLateAnswerGapMs = 500;
-// Where a late answer's play goes on: nowhere, or after the stream's end.
-constexpr int kNoResume = -1;
-constexpr int kResumeAfterEnd = -2;
 #define NO_THREAD (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
 
 // A field that the host's thread and the playback thread both touch.
@@ -75,38 +57,42 @@ public:
     int StartTrack();
     int PlaybackLoop(Shared<unsigned>* stop_flag);
     void StopThread();
-    // The hand-over from one track to the next (playback/track_change.cpp):
-    // the one place that decides the next track and commits the change, for
-    // the playback thread at a track's end and for the Sound Info dialog.
-    // Both callers hold the hand-over lock.
-    HandOver ChangeAtTrackEnd(bool yielded_audio);
-    void ChangeFromDisabledTrack();
 
     // Host entry (core/).
     int PlayArchive(const char* file);
-    // `hosts_stop`: the host's own stop, not the one a play without a stop
-    // before it makes.
-    void StopPlayback(bool hosts_stop = true);
+    void StopPlayback();
     // What every stop lets go of: the archive file and the output. The
     // catalogue and the chosen track stay for a play that answers a restart
     // request.
     void SuspendStream();
-    // What a plain stop lets go of: the above, the current track and any
-    // track change under way.
+    // What a plain stop lets go of: the above and the current track.
     void ReleaseStream();
     // The time the listener is at in the current track (the host's
     // get_output_time), in [0, length].
     int HeardTimeMs();
 
+    // The hand-over between tracks (core/hand_over_steps.cpp): every event
+    // that moves it goes through the machine, under the hand-over lock.
+    handover::Action HandOverStep(handover::Event event, handover::Facts facts = {});
+    // A host call other than play, stop and seek: it shows the host's loop
+    // turning, which tells whether a restart request was passed by.
+    void ObserveHost();
+    // Sound Info "Done" disabled the current track (dialogs/).
+    void ChangeFromDisabledTrack();
+    // The flags of the track change, as the hand-over's state shows them:
+    // the playback thread waits for the host's answer and decodes nothing;
+    // a change keeps the chosen track across the host's stop and play;
+    // every track was disabled and the stream ends.
+    bool awaiting_restart() const;
+    bool switching_track() const;
+    bool finish_requested() const { return hand_over_state.Finishing(); }
+
     // Sound Info dialog (dialogs/).
     INT_PTR InfoDialogProc(HWND window, UINT message, WPARAM first, LPARAM second);
 
-    Shared<unsigned> awaiting_restart{0};
     Shared<int> decoding{0};
     Shared<int> seeking{0};
-    Shared<int> switching_track{0};
     Shared<int> end_of_stream{0};
-    Shared<int> finish_requested{0};
     Shared<unsigned> paused{0};
     Shared<int> decode_position_ms{0};
     Shared<int> seek_request_ms{0};
@@ -154,20 +140,10 @@ public:
     // meanwhile (core/hand_over_lock.h).
     CRITICAL_SECTION hand_over{};
     bool hand_over_ready = false;
-    // Counts the Sound Info dialog's moves to another track; a block
-    // decoded before one is never written.
-    Shared<unsigned> track_epoch{0};
-    // Tracks in a row that ended without a sample reaching the output.
-    int silent_tracks = 0;
-    // Restart requests posted that no stop and play has answered yet, and
-    // when the last one was posted.
-    Shared<int> restarts_outstanding{0};
-    Shared<DWORD> restart_posted_at{0};
-    // A stop that may be a slow host's late answer to a request the playback
-    // thread has answered itself: where the listener was (ms, or
-    // kResumeAfterEnd), and when that stop came.
-    int resume_ms = kNoResume;
-    DWORD stopped_at = 0;
+    // What plays next and when (under the hand-over lock).
+    handover::Machine hand_over_state;
+    // The host's thread: where the host's queue can be looked at.
+    DWORD host_thread_id = 0;
 
 private:
     // Starts the playback thread on the current stream; 1 if it cannot.
@@ -177,25 +153,28 @@ private:
     // another file now.
     int ReopenArchive();
     // The parts of a start that the host's play and the playback thread's
-    // own answer to a restart request share (playback/start_track.cpp).
+    // own start of the chosen track share (playback/start_track.cpp).
     bool ReadCurrentHeader();
     void PrepareTrack(bool keep_pause, int start_byte);
     bool OpenOutputFor(int rate);
     void AnnounceFormat();
+    int StartTrackAt(bool keep_pause, int start_byte);
     // The playback thread starts the chosen track itself: a seek came
     // instead of the host's stop and play, or no answer came in time.
-    // 1 if the thread goes on with the new track.
-    int StartTrackHere();
-    HandOver AnswerRestartHere(Shared<unsigned>* stop_flag);
-    // Fails a start: releases what a stop would; returns 1.
+    enum class HereStart { Started, BadHeader, OutputLost };
+    HereStart StartTrackHere();
+    // Fails the host's play: releases what a plain stop would; returns 1.
     int FailStart();
-    // A track change whose every candidate was disabled meanwhile: the
-    // host's answer ends the stream with its one end-of-stream notice.
-    int FinishStream();
-    void ApplySeekRequest(int request, bool* draining);
-    // Makes `next` the current track, rewound, with the output emptied, and
-    // asks the host to restart unless a request is already on its way.
-    void CommitChange(int next);
+    void ApplySeekRequest(int request);
+    // Makes `next` the current track, rewound, with its exact length, the
+    // output emptied; asks the host to restart if `ask`.
+    void CommitChange(int next, bool ask);
+    // The playback thread's steps of the hand-over: at a track's end and
+    // while the host is asked. False once the thread is to end.
+    bool StepAtTrackEnd(bool yielded);
+    bool StepWhileAsked(bool* decoding);
+    // Every track was disabled while this one played: it drains from here.
+    bool FinishingHere();
     void Idle(DWORD ms);
 };
 

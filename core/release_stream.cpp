@@ -1,5 +1,5 @@
 // Letting go of a stream: every stop closes the archive and the output; a
-// plain stop also forgets the track and any change under way.
+// plain stop also forgets the track.
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 
@@ -17,9 +17,4 @@ void PlayerState::SuspendStream() {
 void PlayerState::ReleaseStream() {
     SuspendStream();
     current_track = 0;
-    switching_track = 0;
-    awaiting_restart = 0;
-    finish_requested = 0;
-    restarts_outstanding = 0;
-    resume_ms = kNoResume;
 }

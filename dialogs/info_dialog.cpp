@@ -83,6 +83,8 @@ void ApplyChoice(PlayerState& p, TrackListView& list) {
     TrackRecord* current = CurrentRecord(p);
     if (current && !IsEnabled(*current))
         p.ChangeFromDisabledTrack();
+    else
+        p.HandOverStep(handover::Event::Query); // the user acted: the host's loop turns
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // host's stages, apply seeks, and at the end of a track either hand over to
 // the next enabled one or let the output drain.
 #include "core/hand_over_lock.h"
+#include "core/host_messages.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "decoder/track_stream.h"
@@ -51,7 +52,7 @@ int PcmTimeMs(std::int64_t bytes, int rate, int frame) {
     return per_second > 0 ? static_cast<int>(bytes * 1000 / per_second) : 0;
 }
 
-void PlayerState::ApplySeekRequest(int request, bool* draining) {
+void PlayerState::ApplySeekRequest(int request) {
     OutputServices& output = *module->output;
     HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
     // A seek request restarts the output at the whole second before it.
@@ -60,79 +61,93 @@ void PlayerState::ApplySeekRequest(int request, bool* draining) {
     output.flush(position);
     int target = SeekTarget(position / 1000, sample_rate, bytes_per_frame);
     SeekStream(target, target < output_position);
-    if (!finish_requested) {
-        // A newer request that came in meanwhile stays pending.
-        seek_request_ms.compare_exchange_strong(request, kNoSeekRequest);
-        *draining = false;
-    } else {
-        *draining = true;
-    }
+    // A newer request that came in meanwhile stays pending.
+    seek_request_ms.compare_exchange_strong(request, kNoSeekRequest);
+}
+
+bool PlayerState::FinishingHere() {
+    HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
+    if (!hand_over_state.Finishing() || hand_over_state.phase() != handover::Phase::Playing)
+        return false;
+    HandOverStep(handover::Event::TrackEnd);
+    return true;
 }
 
 int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
     OutputServices& output = *module->output;
-    // Draining: the stream ends once the output has played out. In the tail:
-    // the track has ended and plays out before the change to the next one.
-    bool draining = false;
+    // In the tail: the track has been decoded to its end and the output
+    // plays it out before the change to the next one.
     bool in_tail = false;
     bool yielded = false; // a sample of this track has reached the output
-    unsigned epoch = track_epoch;
+    unsigned generation = 0;
+    {
+        HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
+        generation = hand_over_state.generation();
+    }
     if (*stop_flag)
         return 0;
     do {
         const int frame = bytes_per_frame;
         const int block = frame * kBlockFrames;
 
-        // The Sound Info dialog moved playback to another track, rewound.
-        if (track_epoch != epoch) {
-            epoch = track_epoch;
-            in_tail = false;
-            yielded = false;
-        }
+        // Where the hand-over stands. While the host is asked to restart the
+        // thread waits for its answer (a seek, or none in time, makes it start
+        // the chosen track itself), decoding nothing unless the dialog's track
+        // plays meanwhile.
+        handover::Phase phase;
+        bool decoding = true;
 
-        // Waiting for the host's answer to a restart request. A seek request
-        // answers it (a host that takes the request for a play of the file
-        // already playing), and so does a host's silence after a while: the
-        // thread then starts the chosen track itself.
-        if (awaiting_restart) {
-            HandOver outcome;
-            {
-                HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
-                outcome = AnswerRestartHere(stop_flag);
-            }
-            if (outcome == HandOver::Pending) {
-                Idle(kIdleSleepMs);
-                continue;
-            }
-            if (outcome == HandOver::Stopped)
+        {
+            HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
+            if (*stop_flag)
                 return 0;
-            epoch = track_epoch;
-            in_tail = false;
-            yielded = false;
-            draining = outcome == HandOver::Finish;
+            phase = hand_over_state.phase();
+            if (phase == handover::Phase::Asked && !StepWhileAsked(&decoding))
+                return 0;
+            phase = hand_over_state.phase();
+            decoding = hand_over_state.Decoding();
+            // Another track was made current.
+            if (hand_over_state.generation() != generation) {
+                generation = hand_over_state.generation();
+                in_tail = false;
+                yielded = false;
+            }
+        }
+        if (phase == handover::Phase::Ended)
+            return 0;
+        if (phase == handover::Phase::Asked && !decoding) {
+            Idle(kIdleSleepMs);
             continue;
         }
 
-        int request = seek_request_ms;
-        if (request != kNoSeekRequest) {
-            ApplySeekRequest(request, &draining);
-            in_tail = false;
-        }
-
-        if (draining) {
-            // With the output gone (its reopen for the next track failed)
-            // there is nothing to play out.
+        if (phase == handover::Phase::Draining) {
+            // With the output gone there is nothing to play out.
             bool played_out = output_sample_rate == 0;
             if (!played_out) {
                 output.can_write();
                 played_out = !output.is_playing();
             }
             if (played_out) {
-                PostMessageA(module->main_window, kEndOfStreamNotice, 0, 0);
-                return 0;
+                HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
+                // A seek may have brought the last track back meanwhile.
+                if (hand_over_state.phase() == handover::Phase::Draining) {
+                    HandOverStep(handover::Event::Drained);
+                    PostEndOfStreamNotice(module->main_window);
+                    return 0;
+                }
+                continue;
             }
             Idle(kIdleSleepMs);
             continue;
+        }
+
+        int request = seek_request_ms;
+        if (request != kNoSeekRequest) {
+            ApplySeekRequest(request);
+            in_tail = false;
+            // Every track was disabled: the seek has emptied the output.
+            if (FinishingHere())
+                continue;
         }
 
         if (in_tail) {
@@ -142,15 +157,14 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
                 Idle(kIdleSleepMs);
                 continue;
             }
-            HandOver outcome;
-            {
-                HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
-                outcome = track_epoch != epoch ? HandOver::Pending : ChangeAtTrackEnd(yielded);
-            }
-            if (outcome == HandOver::Stopped)
+            HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
+            // A stop that came before this point ends the stream as a plain
+            // stop does; a change the dialog made meanwhile is already the
+            // next track.
+            if (*stop_flag)
                 return 0;
-            if (outcome == HandOver::Finish)
-                draining = true;
+            if (hand_over_state.generation() == generation)
+                StepAtTrackEnd(yielded);
             in_tail = false;
             continue;
         }
@@ -164,11 +178,9 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
         int got = 0;
         int stamp = 0;
         int clock_after = 0;
-        unsigned decoded_in = 0;
         {
             // The block and its addition to the position are one step.
             StreamLock hold(stream_lock);
-            decoded_in = track_epoch;
             got = DecodeBlock(pcm_buffer, block);
             output_position += got;
             stamp = decode_position_ms;
@@ -189,7 +201,7 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
             }
             HandOverLock hold(hand_over, HandOverLock::Side::PlaybackThread);
             // A block of a track the user has just left is not written.
-            if (track_epoch != decoded_in)
+            if (hand_over_state.generation() != generation)
                 continue;
             output.write(pcm_buffer, got);
             // The clock moves on with the block the output now holds, so
@@ -198,11 +210,9 @@ int PlayerState::PlaybackLoop(Shared<unsigned>* stop_flag) {
         }
         if (got > 0)
             yielded = true;
-
-        if (finish_requested) {
-            draining = true;
+        // Every track was disabled: the block in hand was the last.
+        if (FinishingHere())
             continue;
-        }
         if (got > 0 && !end_of_stream && output_position < output_length)
             continue;
         in_tail = true;

@@ -9,35 +9,14 @@
 
 #include <algorithm>
 
-int PlayerState::FailStart() {
-    // Whether or not a track change kept anything open, a failed start
-    // leaves what a stop leaves: the next play starts afresh.
-    ReleaseStream();
-    return 1;
-}
-
 int PlayerState::StartThread() {
     stop_requested = 0;
-    // The track change, if one was under way, is complete once the thread
-    // runs; clear its flag first, as a short track's thread may already set
-    // it again for the next change before this call returns.
-    switching_track = 0;
-    resume_ms = kNoResume;
     DWORD id = 0;
     HANDLE created = CreateThread(nullptr, 0, PlaybackThread, &stop_requested, 0, &id);
     if (!created)
         return FailStart();
     thread = created;
     thread_id = id;
-    return 0;
-}
-
-int PlayerState::FinishStream() {
-    // Every track left was disabled while the host was asked to restart: the
-    // stream ends here with its one end-of-stream notice. The output was let
-    // go of at the stop, so there is nothing to drain.
-    PostMessageA(module->main_window, kEndOfStreamNotice, 0, 0);
-    ReleaseStream();
     return 0;
 }
 
@@ -58,12 +37,10 @@ bool PlayerState::ReadCurrentHeader() {
 }
 
 void PlayerState::PrepareTrack(bool keep_pause, int start_byte) {
-    finish_requested = 0;
     // A pause lasts across a track change; a plain play starts unpaused.
     if (!keep_pause)
         paused = 0;
     end_of_stream = 0;
-    awaiting_restart = 0;
     SeekStream(start_byte, 1);
     decode_position_ms = PcmTimeMs(start_byte, sample_rate, bytes_per_frame);
 }
@@ -100,6 +77,10 @@ void PlayerState::AnnounceFormat() {
 }
 
 int PlayerState::StartTrack() {
+    return StartTrackAt(false, 0);
+}
+
+int PlayerState::StartTrackAt(bool keep_pause, int start_byte) {
     // Without its PCM buffer (its allocation failed at init) the player
     // cannot play anything.
     if (!pcm_buffer)
@@ -108,15 +89,7 @@ int PlayerState::StartTrack() {
         ShowNotValidArchive();
         return FailStart();
     }
-    // A late answer to a restart request goes on where the listener was, at
-    // a whole ADPCM byte; any other start at the track's start.
-    std::int64_t start = 0;
-    if (resume_ms > 0) {
-        start = static_cast<std::int64_t>(resume_ms) * sample_rate * bytes_per_frame / 1000;
-        start = std::min<std::int64_t>(start, output_length);
-        start -= start % kPcmBytesPerDataByte;
-    }
-    PrepareTrack(switching_track != 0, static_cast<int>(start));
+    PrepareTrack(keep_pause, std::min(start_byte, static_cast<int>(output_length)));
     seek_request_ms = kNoSeekRequest;
     if (!OpenOutputFor(sample_rate))
         return FailStart();
@@ -124,15 +97,14 @@ int PlayerState::StartTrack() {
     return StartThread();
 }
 
-int PlayerState::StartTrackHere() {
+PlayerState::HereStart PlayerState::StartTrackHere() {
     if (!ReadCurrentHeader())
-        return 0;
+        return HereStart::BadHeader;
     PrepareTrack(true, 0);
     // A seek request that came as the host's answer stays pending: the
     // thread applies it to the new track next.
     if (!OpenOutputFor(sample_rate))
-        return 0;
+        return HereStart::OutputLost;
     AnnounceFormat();
-    switching_track = 0;
-    return 1;
+    return HereStart::Started;
 }

@@ -341,7 +341,7 @@ TEST_F(DialogTest, EmptyCatalogueShowsNothingAndDoneChangesNothing) {
               "");
     host_->PumpMessages();
     EXPECT_EQ(host_->RestartRequests(), 0);
-    EXPECT_EQ(player.finish_requested, 0);
+    EXPECT_EQ(player.finish_requested(), 0);
     EXPECT_EQ(player.current_track, 0);
 }
 
@@ -365,7 +365,7 @@ TEST_F(DialogTest, CurrentTrackOutsideTheCatalogueShowsNoCurrentAndDoneOnlyStore
     EXPECT_EQ(player.current_track, 7);
     host_->PumpMessages();
     EXPECT_EQ(host_->RestartRequests(), 0);
-    EXPECT_EQ(player.finish_requested, 0);
+    EXPECT_EQ(player.finish_requested(), 0);
 }
 
 // ---- "Done" while a track plays
@@ -387,7 +387,7 @@ TEST_F(DialogTest, DoneWithTheCurrentRowSelectedOnlyStoresTheFlags) {
     EXPECT_EQ(Flags(1), 0x81);
     EXPECT_EQ(Flags(2), 0x01);
     EXPECT_EQ(player.current_track, 0);
-    EXPECT_EQ(player.switching_track, 0);
+    EXPECT_EQ(player.switching_track(), 0);
 }
 
 TEST_F(DialogTest, DisablingThePlayingTrackMovesToTheNextSelectedRowAndRestarts) {
@@ -412,7 +412,7 @@ TEST_F(DialogTest, DisablingThePlayingTrackMovesToTheNextSelectedRowAndRestarts)
     // Forward from 2, past the disabled 3, round to 0.
     EXPECT_EQ(player.current_track, 0);
     EXPECT_STREQ(player.title, "Tone 0");
-    EXPECT_EQ(player.switching_track, 1);
+    EXPECT_EQ(player.switching_track(), 1);
     EXPECT_EQ(player.decode_position_ms, 0);
     EXPECT_EQ(player.output_position, 0);
     ASSERT_EQ(host_->Flushes().size(), 1u);
@@ -448,7 +448,7 @@ TEST_F(DialogTest, DisablingEveryTrackFinishesAfterTheOutputDrains) {
     });
     EXPECT_FALSE(run.forced_close);
     host_->PumpMessages();
-    EXPECT_EQ(player.finish_requested, 1);
+    EXPECT_EQ(player.finish_requested(), 1);
     EXPECT_EQ(player.current_track, 0);
     EXPECT_EQ(host_->RestartRequests(), 0);
     EXPECT_TRUE(host_->Flushes().empty());
@@ -477,7 +477,7 @@ TEST_F(DialogTest, DisablingTheCurrentTrackWhileStoppedChoosesTheTrackToPlay) {
     EXPECT_FALSE(run.forced_close);
     host_->PumpMessages();
     EXPECT_EQ(player.current_track, 1);
-    EXPECT_EQ(player.switching_track, 0);
+    EXPECT_EQ(player.switching_track(), 0);
     EXPECT_TRUE(host_->Flushes().empty());
     EXPECT_EQ(host_->RestartRequests(), 1);
     // The host's play reloads the archive and starts the chosen track.
@@ -519,8 +519,8 @@ TEST_P(UnappliedTest, OnlyCancelAndCloseEndTheDialogAndNeitherChangesAnything) {
     for (int j = 0; j < 3; ++j)
         EXPECT_EQ(Flags(j) & kTrackEnabled, kTrackEnabled) << "track " << j;
     EXPECT_EQ(player.current_track, 0);
-    EXPECT_EQ(player.finish_requested, 0);
-    EXPECT_EQ(player.switching_track, 0);
+    EXPECT_EQ(player.finish_requested(), 0);
+    EXPECT_EQ(player.switching_track(), 0);
     EXPECT_EQ(host_->RestartRequests(), 0);
     EXPECT_TRUE(host_->Flushes().empty());
 }

@@ -148,7 +148,7 @@ protected:
         }
         EXPECT_FALSE(host_->Playing()) << run;
         EXPECT_EQ(player.archive_file, INVALID_HANDLE_VALUE) << run;
-        EXPECT_EQ(player.switching_track, 0) << run;
+        EXPECT_EQ(player.switching_track(), 0) << run;
         EXPECT_EQ(standin::OpenHandleCount(), handles_) << run << ": handles left open";
         EXPECT_EQ(standin::LiveGlobalBlocks(), blocks_) << run << ": GlobalAlloc blocks not freed";
         EXPECT_EQ(host_->Output().Violations(), 0) << run;

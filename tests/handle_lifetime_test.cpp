@@ -80,7 +80,7 @@ TEST_F(HandleLifetimeTest, TrackChangeWhoseThreadCannotStartClosesTheArchive) {
     standin::FailNthCall(standin::Fault::CreateThread, 1);
     ASSERT_TRUE(host_->ServeUntil([&] { return host_->PlayFailures() == 1; }, 5000));
     EXPECT_FALSE(host_->Playing());
-    EXPECT_EQ(player.switching_track, 0);
+    EXPECT_EQ(player.switching_track(), 0);
     EXPECT_EQ(player.archive_file, INVALID_HANDLE_VALUE);
     // What a stop would let go of is let go of: the next play starts afresh.
     EXPECT_FALSE(host_->Output().IsOpen());

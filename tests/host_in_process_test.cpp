@@ -55,7 +55,7 @@ TEST(HostInProcess, StopEndsTheWaitForAPausedOutputAtATracksEnd) {
     ASSERT_EQ(host.Sessions().size(), 1u);
     EXPECT_EQ(host.Sessions()[0].restarts, 0);
     EXPECT_EQ(host.Sessions()[0].notices, 0);
-    EXPECT_EQ(player.switching_track.load(), 0);
+    EXPECT_EQ(player.switching_track(), 0);
     EXPECT_FALSE(device.IsOpen());
     EXPECT_EQ(device.Violations(), 0);
     plugin_record.quit();

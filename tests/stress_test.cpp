@@ -70,7 +70,7 @@ TEST(StressTest, HostCallsRaceThePlaybackThreadWithoutHangsLostNoticesOrForeignA
         const int current = player.current_track;
         if (!slices.Contains(bytes, count, current))
             ++foreign_blocks;
-        if (!(player.tracks[current].flags & kTrackEnabled) && !player.finish_requested)
+        if (!(player.tracks[current].flags & kTrackEnabled) && !player.finish_requested())
             ++disabled_blocks;
     });
 

@@ -252,9 +252,12 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM first, LPARAM second) {
 BOOL PeekMessageA(LPMSG message, HWND window, UINT first, UINT last, UINT remove) {
     std::unique_lock<std::mutex> hold(queues_lock);
     ThreadQueue& queue = Queues()[GetCurrentThreadId()];
-    AnswerSentMessages(hold, queue);
+    // Sent messages are answered unless the call asks for other kinds only.
+    const UINT kinds = remove >> 16;
+    if (kinds == 0 || (kinds & QS_SENDMESSAGE))
+        AnswerSentMessages(hold, queue);
     // Asked for sent messages only: they are answered, nothing posted is taken.
-    if ((remove >> 16) == QS_SENDMESSAGE)
+    if (kinds == QS_SENDMESSAGE)
         return FALSE;
     return TakeMessage(queue, message, window, first, last, remove & PM_REMOVE) ? TRUE : FALSE;
 }
