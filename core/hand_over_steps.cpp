@@ -30,11 +30,18 @@ void PlayerState::ObserveHost() {
         SetEvent(wake_event);
 }
 
-bool PlayerState::awaiting_restart() const {
+bool PlayerState::awaiting_restart() {
+    HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
     return hand_over_state.phase() == Phase::Asked && !hand_over_state.Decoding();
 }
 
-bool PlayerState::switching_track() const {
+bool PlayerState::switching_track() {
+    HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
     Phase phase = hand_over_state.phase();
     return phase == Phase::Asked || phase == Phase::StoppedAsked;
+}
+
+bool PlayerState::finish_requested() {
+    HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
+    return hand_over_state.Finishing();
 }

@@ -79,13 +79,14 @@ public:
     void ObserveHost();
     // Sound Info "Done" disabled the current track (dialogs/).
     void ChangeFromDisabledTrack();
-    // The flags of the track change, as the hand-over's state shows them:
-    // the playback thread waits for the host's answer and decodes nothing;
-    // a change keeps the chosen track across the host's stop and play;
-    // every track was disabled and the stream ends.
-    bool awaiting_restart() const;
-    bool switching_track() const;
-    bool finish_requested() const { return hand_over_state.Finishing(); }
+    // The flags of the track change, as the hand-over's state shows them
+    // (each takes the hand-over lock): the playback thread waits for the
+    // host's answer and decodes nothing; a change keeps the chosen track
+    // across the host's stop and play; every track was disabled and the
+    // stream ends.
+    bool awaiting_restart();
+    bool switching_track();
+    bool finish_requested();
 
     // Sound Info dialog (dialogs/).
     INT_PTR InfoDialogProc(HWND window, UINT message, WPARAM first, LPARAM second);
