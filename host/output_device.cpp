@@ -77,7 +77,8 @@ private:
 };
 
 OutputDevice::OutputDevice(const OutputDeviceOptions& options, EventLog* log, HeardSink sink)
-    : options_(options), log_(log), sink_(std::move(sink)), fail_open_at_(options.fail_open) {
+    : options_(options), log_(log), sink_(std::move(sink)), gaps_(log, options.speed),
+      fail_open_at_(options.fail_open) {
     InitializeCriticalSection(&lock_);
     last_tick_ = ClockTicks();
 }
@@ -121,6 +122,7 @@ std::int64_t OutputDevice::HorizonBytes() const {
 
 void OutputDevice::Advance() {
     std::int64_t now = ClockTicks();
+    const std::int64_t since = last_tick_;
     double elapsed_ms = TicksToMs(now - last_tick_);
     last_tick_ = now;
     if (!open_ || paused_ || frozen_ || frame_ == 0)
@@ -136,8 +138,16 @@ void OutputDevice::Advance() {
     std::int64_t bytes = std::min(playable, static_cast<std::int64_t>(credit_));
     bytes -= bytes % frame_;
     if (bytes > 0) {
+        const std::int64_t heard_before = heard_bytes_;
+        const double heard_ms_before = heard_ms_;
         PlayOut(bytes);
         credit_ -= static_cast<double>(bytes);
+        // Emptied: the sound stopped where the credit left over began.
+        const bool drained = written_ == played_;
+        const double idle_s = credit_ / (options_.speed * static_cast<double>(BytesPerSecond()));
+        const auto idle =
+            static_cast<std::int64_t>(idle_s * static_cast<double>(ClockTicksPerSecond()));
+        gaps_.Played(since, now - idle, drained, heard_before, heard_ms_before, sample_rate_);
     }
     // An empty buffer builds up no credit: the card just idles.
     if (written_ == played_)
@@ -207,6 +217,7 @@ int OutputDevice::Open(int sample_rate, int channels, int bits, int option_a, in
         .Int("heard", heard_bytes_);
     if (open_)
         Violation("open while open", opens_);
+    gaps_.Cut(ClockTicks(), "open");
     if (fail_open_at_ == opens_ || sample_rate <= 0 || sample_rate > kMaxRate || channels <= 0 ||
         channels > kMaxChannels || (bits != 8 && bits != 16)) {
         open_ = false;
@@ -239,6 +250,7 @@ void OutputDevice::Close() {
     log_->Event("out.close").Int("discarded", written_ - played_).Int("heard", heard_bytes_);
     if (!open_)
         Violation("close while closed", 0);
+    gaps_.Cut(ClockTicks(), "close");
     open_ = false;
     paused_ = false;
     written_ = played_ = 0;
@@ -328,6 +340,7 @@ void OutputDevice::Flush(int ms) {
         .Int("discarded", written_ - played_)
         .Int("heard", heard_bytes_);
     ++flushes_;
+    gaps_.Cut(ClockTicks(), "flush");
     if (keep_)
         kept_flushes_.push_back(kept_.size());
     written_ = played_ = 0;
@@ -408,6 +421,8 @@ void OutputDevice::SetHostPaused(bool paused) {
             .Int("heard", heard_bytes_);
     host_paused_ = paused;
     heard_in_this_pause_ = 0;
+    if (paused)
+        gaps_.HostPaused();
 }
 
 void OutputDevice::FreezeClock(bool frozen) {

@@ -9,6 +9,7 @@
 
 #include "core/plugin_record.h"
 #include "host/event_log.h"
+#include "host/gap_meter.h"
 
 #include <atomic>
 #include <cstdint>
@@ -126,6 +127,7 @@ private:
     EventLog* log_;
     HeardSink sink_;
     WriteObserver observer_;
+    GapMeter gaps_;
     CRITICAL_SECTION lock_;
     OutputServices services_{};
 
