@@ -135,6 +135,8 @@ void OutputDevice::Advance() {
         playable = std::min(playable, std::max<std::int64_t>(HorizonBytes() - played_, 0));
     if (limit_set_)
         playable = std::min(playable, LimitBytes());
+    if (hold_ms_ >= 0)
+        playable = std::min(playable, BytesBefore(hold_ms_));
     std::int64_t bytes = std::min(playable, static_cast<std::int64_t>(credit_));
     bytes -= bytes % frame_;
     if (bytes > 0) {
@@ -159,7 +161,11 @@ void OutputDevice::Advance() {
 }
 
 std::int64_t OutputDevice::LimitBytes() const {
-    double left = (limit_ms_ - heard_ms_) * static_cast<double>(BytesPerSecond()) / 1000.0;
+    return BytesBefore(limit_ms_);
+}
+
+std::int64_t OutputDevice::BytesBefore(double heard_ms) const {
+    double left = (heard_ms - heard_ms_) * static_cast<double>(BytesPerSecond()) / 1000.0;
     // Within a hundredth of a byte counts as there: the sum of pieces in ms
     // need not add up exactly.
     std::int64_t bytes = left > 0 ? static_cast<std::int64_t>(left + 0.01) : 0;
@@ -457,6 +463,16 @@ void OutputDevice::SetHeardLimit(double ms) {
     Hold hold(this);
     limit_set_ = true;
     limit_ms_ = ms;
+}
+
+void OutputDevice::HoldAtHeard(double ms) {
+    Hold hold(this);
+    hold_ms_ = ms;
+}
+
+bool OutputDevice::HeardReached(double ms) {
+    Hold hold(this);
+    return heard_ms_ >= ms || (frame_ > 0 && BytesBefore(ms) < frame_);
 }
 
 void OutputDevice::FailOpen(int n) {
