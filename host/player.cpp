@@ -19,6 +19,10 @@ constexpr char kExport[] = "winampGetInModule2";
 // at the earliest: the plug-in takes what comes sooner for the player's
 // answer (which comes within half a second of taking the request).
 constexpr int kAfterIgnoredMs = 600;
+// A player moves on from the end of a stream on a later turn of its loop,
+// once it has shown the end: the plug-in's thread, whose last act was to
+// post the notice, has ended by the time the player stops.
+constexpr int kEndReactionMs = 50;
 
 using GetModule = PluginRecord*(__cdecl*)();
 
@@ -140,6 +144,7 @@ void Player::PlayArchive(const std::string& archive) {
     // Whatever the last stream posted after it was stopped is stale now.
     window_->PumpMessages();
     stream_over_ = false;
+    end_pending_ = false;
     next_action_ = 0;
     unpause_pending_ = false;
     device_->SetHostPaused(false);
@@ -163,6 +168,12 @@ void Player::PlayArchive(const std::string& archive) {
         CheckActions();
         RunUserSteps();
         ServeMessages();
+        if (end_pending_ && ClockTicks() >= end_due_at_) {
+            end_pending_ = false;
+            if (playing_)
+                Stop("end_of_stream");
+            stream_over_ = true;
+        }
         if (playing_)
             AskStatus();
     }
@@ -173,7 +184,7 @@ void Player::PlayArchive(const std::string& archive) {
 DWORD Player::LoopWaitMs() {
     bool watching = options_.device.speed > 1.0 || next_action_ < options_.actions.size() ||
                     unpause_pending_ || seek_pending_ || next_user_ < options_.user.size() ||
-                    user_waiting_;
+                    user_waiting_ || end_pending_;
     if (watching)
         return kLoopWaitMs;
     if (options_.until_ms < 0)
@@ -231,6 +242,8 @@ void Player::Stop(const char* reason) {
     const int rate = device_->SampleRate();
     const std::int64_t heard_before = device_->TotalHeardBytes();
     std::int64_t start = ClockTicks();
+    // Any stop ends the stream whose end the player was about to act on.
+    end_pending_ = false;
     inside_stop_ = true;
     record_->stop();
     inside_stop_ = false;
@@ -382,11 +395,10 @@ void Player::OnEndOfStream() {
         .Bool("ignored", stream_over_)
         .Int("plugin_time", playing_ ? record_->get_output_time() : 0)
         .Int("heard", device_->TotalHeardBytes());
-    if (stream_over_)
+    if (stream_over_ || end_pending_)
         return;
-    if (playing_)
-        Stop("end_of_stream");
-    stream_over_ = true;
+    end_pending_ = true;
+    end_due_at_ = ClockTicks() + kEndReactionMs * ClockTicksPerSecond() / 1000;
 }
 
 void Player::ServeMessages() {

@@ -135,4 +135,6 @@ private:
     bool user_waiting_ = false; // a wait step is under way until wait_until_
     std::int64_t wait_until_ = 0;
     std::int64_t ignored_at_ = -1; // when the last restart request was ignored
+    bool end_pending_ = false;     // an end-of-stream notice taken, its stop due at end_due_at_
+    std::int64_t end_due_at_ = 0;
 };
