@@ -141,14 +141,16 @@ done
 # in ARGS) with ARGS into FOLDER, beside ARCHIVE's extracted tracks, and
 # checks the row. A run that neither plays nor ends is killed after 20 s.
 hand_over() {
-    local scenario=$1 folder=$2 archive=$3 tracks t code
+    local scenario=$1 folder=$2 archive=$3 tracks t code start
     shift 3
     mkdir $folder
     tracks=$("$mixtool" list --index-dir . $archive | awk '$1 ~ /^[0-9]+$/' | wc -l)
     for ((t = 0; t < tracks; t++)); do extract $archive $t $folder/x$t.wav; done
+    start=$(date +%s%N)
     limit=20 run "$@" --events $folder/$scenario.jsonl --wav $folder/$scenario.wav \
-        $archive >/dev/null 2>&1
+        $archive >/dev/null
     code=$?
+    echo "$folder: played in $((($(date +%s%N) - start) / 1000000)) ms"
     if [ $code = 124 ]; then
         echo "FAIL: the $folder run neither played nor ended: killed after 20 s"
         status=1
