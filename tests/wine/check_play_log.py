@@ -174,40 +174,47 @@ def rate_at(segments, at):
     return None
 
 
+def longest_match(tracks, heard, at, end, size, before):
+    """(track, byte, length) of the longest run of heard[at:end] that is a
+    piece of a track, found from its first `size` bytes; on a tie the one
+    that goes on from the piece `before`."""
+    probe, best = heard[at:min(at + size, end)], None
+    for t, data in enumerate(tracks.data):
+        found = data.find(probe)
+        for _ in range(64):
+            if found < 0:
+                break
+            n = len(probe)
+            while at + n < end and found + n < len(data) and heard[at + n] == data[found + n]:
+                n += 1
+            n -= n % 2
+            follows = before and before[0] == t and before[1] + before[2] == found
+            if found % 2 == 0 and n > 0 and (not best or n > best[2] or
+                                             (n == best[2] and follows)):
+                best = (t, found, n)
+            found = data.find(probe, found + 1)
+    return best
+
+
 def describe(tracks, events, heard):
     """What was heard, as pieces of the tracks: "B[0.000-1.500 s]@22050"."""
     pieces = []
     for start, end, rate in rate_segments(events, heard):
         at = start
         while at < end:
-            probe = heard[at:min(at + 512, end)]
-            best = None
-            for t, data in enumerate(tracks.data):
-                found = data.find(probe)
-                for _ in range(64):
-                    if found < 0:
-                        break
-                    n = len(probe)
-                    while at + n < end and found + n < len(data) and \
-                            heard[at + n] == data[found + n]:
-                        n += 1
-                    n -= n % 2
-                    follows = pieces and pieces[-1][0] == t and \
-                        pieces[-1][1] + pieces[-1][2] == found
-                    if found % 2 == 0 and n > 0 and (not best or n > best[2] or
-                                                     (n == best[2] and follows)):
-                        best = (t, found, n)
-                    found = data.find(probe, found + 1)
-            if not best:
-                step = min(end - at, 512)
-                if pieces and pieces[-1][0] is None:
-                    pieces[-1][2] += step
-                else:
-                    pieces.append([None, 0, step, rate])
-                at += step
+            before = pieces[-1] if pieces else None
+            best = longest_match(tracks, heard, at, end, 512, before) or \
+                longest_match(tracks, heard, at, end, 64, before)
+            if best:
+                pieces.append([best[0], best[1], best[2], rate])
+                at += best[2]
                 continue
-            pieces.append([best[0], best[1], best[2], rate])
-            at += best[2]
+            step = min(end - at, 64)
+            if pieces and pieces[-1][0] is None:
+                pieces[-1][2] += step
+            else:
+                pieces.append([None, 0, step, rate])
+            at += step
     text = []
     for t, found, n, rate in pieces:
         if t is None:
