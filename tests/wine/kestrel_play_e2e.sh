@@ -139,7 +139,10 @@ done
 
 # hand_over SCENARIO FOLDER ARCHIVE ARGS...: plays ARCHIVE (and any others
 # in ARGS) with ARGS into FOLDER, beside ARCHIVE's extracted tracks, and
-# checks the row. A run that neither plays nor ends is killed after 20 s.
+# checks the row. A run that neither plays nor ends is killed after
+# $hang_limit seconds (Wine's start takes seconds more, emulated far more).
+hang_limit=20
+[ "$runner" = wine ] && hang_limit=60
 hand_over() {
     local scenario=$1 folder=$2 archive=$3 tracks t code start
     shift 3
@@ -147,12 +150,12 @@ hand_over() {
     tracks=$("$mixtool" list --index-dir . $archive | awk '$1 ~ /^[0-9]+$/' | wc -l)
     for ((t = 0; t < tracks; t++)); do extract $archive $t $folder/x$t.wav; done
     start=$(date +%s%N)
-    limit=20 run "$@" --events $folder/$scenario.jsonl --wav $folder/$scenario.wav \
+    limit=$hang_limit run "$@" --events $folder/$scenario.jsonl --wav $folder/$scenario.wav \
         $archive >/dev/null
     code=$?
     echo "$folder: played in $((($(date +%s%N) - start) / 1000000)) ms"
     if [ $code = 124 ]; then
-        echo "FAIL: the $folder run neither played nor ended: killed after 20 s"
+        echo "FAIL: the $folder run neither played nor ended: killed after $hang_limit s"
         status=1
     elif [ $code != 0 ]; then
         echo "FAIL: the $folder run exited $code"
