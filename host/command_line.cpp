@@ -25,6 +25,38 @@ bool ParsePair(const std::string& text, char separator, int* first, int* second)
            ParseInt(text.substr(at + 1), second);
 }
 
+// One step of --user: NAME[=VALUE][@AT].
+bool ParseUserStep(const std::string& text, UserStep* step) {
+    std::string body = text;
+    std::size_t at = text.find('@');
+    if (at != std::string::npos) {
+        int ms = 0;
+        if (!ParseInt(text.substr(at + 1), &ms) || ms < 0)
+            return false;
+        step->at_ms = ms;
+        body = text.substr(0, at);
+    }
+    std::size_t equals = body.find('=');
+    std::string name = body.substr(0, equals);
+    bool valued = equals != std::string::npos;
+    if (valued && (!ParseInt(body.substr(equals + 1), &step->value) || step->value < 0))
+        return false;
+    static constexpr struct {
+        const char* name;
+        UserStep::Kind kind;
+        bool valued;
+    } kSteps[] = {
+        {"stop", UserStep::Kind::Stop, false},   {"play", UserStep::Kind::Play, false},
+        {"pause", UserStep::Kind::Pause, false}, {"unpause", UserStep::Kind::Unpause, false},
+        {"seek", UserStep::Kind::Seek, true},    {"wait", UserStep::Kind::Wait, true}};
+    for (const auto& known : kSteps)
+        if (name == known.name && valued == known.valued) {
+            step->kind = known.kind;
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* error) {
@@ -96,9 +128,31 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* e
                 options.restart_answer = RestartAnswer::Seek;
             } else if (value == "ignore") {
                 options.restart_answer = RestartAnswer::Ignore;
+            } else if (value == "late" ||
+                       (value.rfind("late:", 0) == 0 && ParseInt(value.substr(5), &a) && a >= 0)) {
+                options.restart_answer = RestartAnswer::Late;
+                options.late_ms = value == "late" ? kDefaultLateMs : a;
             } else {
-                *error = "--restart-answer takes stop-play, seek or ignore";
+                *error = "--restart-answer takes stop-play, seek, ignore or late[:MS]";
                 return false;
+            }
+        } else if (word == "--user") {
+            std::size_t start = 0;
+            for (;;) {
+                std::size_t comma = value.find(',', start);
+                UserStep step;
+                if (!ParseUserStep(value.substr(start, comma == std::string::npos
+                                                           ? std::string::npos
+                                                           : comma - start),
+                                   &step)) {
+                    *error = "--user takes STEP[@AT],... with the steps stop, play, pause, "
+                             "unpause, seek=MS and wait=MS, e.g. stop@1200,wait=1700,play";
+                    return false;
+                }
+                options.user.push_back(step);
+                if (comma == std::string::npos)
+                    break;
+                start = comma + 1;
             }
         } else if (word == "--until") {
             if (!ParseInt(value, &a) || a < 0) {

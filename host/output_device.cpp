@@ -77,7 +77,8 @@ private:
 };
 
 OutputDevice::OutputDevice(const OutputDeviceOptions& options, EventLog* log, HeardSink sink)
-    : options_(options), log_(log), sink_(std::move(sink)), fail_open_at_(options.fail_open) {
+    : options_(options), log_(log), sink_(std::move(sink)), gaps_(log, options.speed),
+      fail_open_at_(options.fail_open) {
     InitializeCriticalSection(&lock_);
     last_tick_ = ClockTicks();
 }
@@ -121,6 +122,7 @@ std::int64_t OutputDevice::HorizonBytes() const {
 
 void OutputDevice::Advance() {
     std::int64_t now = ClockTicks();
+    const std::int64_t since = last_tick_;
     double elapsed_ms = TicksToMs(now - last_tick_);
     last_tick_ = now;
     if (!open_ || paused_ || frozen_ || frame_ == 0)
@@ -133,11 +135,21 @@ void OutputDevice::Advance() {
         playable = std::min(playable, std::max<std::int64_t>(HorizonBytes() - played_, 0));
     if (limit_set_)
         playable = std::min(playable, LimitBytes());
+    if (hold_ms_ >= 0)
+        playable = std::min(playable, BytesBefore(hold_ms_));
     std::int64_t bytes = std::min(playable, static_cast<std::int64_t>(credit_));
     bytes -= bytes % frame_;
     if (bytes > 0) {
+        const std::int64_t heard_before = heard_bytes_;
+        const double heard_ms_before = heard_ms_;
         PlayOut(bytes);
         credit_ -= static_cast<double>(bytes);
+        // Emptied: the sound stopped where the credit left over began.
+        const bool drained = written_ == played_;
+        const double idle_s = credit_ / (options_.speed * static_cast<double>(BytesPerSecond()));
+        const auto idle =
+            static_cast<std::int64_t>(idle_s * static_cast<double>(ClockTicksPerSecond()));
+        gaps_.Played(since, now - idle, drained, heard_before, heard_ms_before, sample_rate_);
     }
     // An empty buffer builds up no credit: the card just idles.
     if (written_ == played_)
@@ -149,7 +161,11 @@ void OutputDevice::Advance() {
 }
 
 std::int64_t OutputDevice::LimitBytes() const {
-    double left = (limit_ms_ - heard_ms_) * static_cast<double>(BytesPerSecond()) / 1000.0;
+    return BytesBefore(limit_ms_);
+}
+
+std::int64_t OutputDevice::BytesBefore(double heard_ms) const {
+    double left = (heard_ms - heard_ms_) * static_cast<double>(BytesPerSecond()) / 1000.0;
     // Within a hundredth of a byte counts as there: the sum of pieces in ms
     // need not add up exactly.
     std::int64_t bytes = left > 0 ? static_cast<std::int64_t>(left + 0.01) : 0;
@@ -207,6 +223,7 @@ int OutputDevice::Open(int sample_rate, int channels, int bits, int option_a, in
         .Int("heard", heard_bytes_);
     if (open_)
         Violation("open while open", opens_);
+    gaps_.Cut(ClockTicks(), "open");
     if (fail_open_at_ == opens_ || sample_rate <= 0 || sample_rate > kMaxRate || channels <= 0 ||
         channels > kMaxChannels || (bits != 8 && bits != 16)) {
         open_ = false;
@@ -239,6 +256,7 @@ void OutputDevice::Close() {
     log_->Event("out.close").Int("discarded", written_ - played_).Int("heard", heard_bytes_);
     if (!open_)
         Violation("close while closed", 0);
+    gaps_.Cut(ClockTicks(), "close");
     open_ = false;
     paused_ = false;
     written_ = played_ = 0;
@@ -328,6 +346,7 @@ void OutputDevice::Flush(int ms) {
         .Int("discarded", written_ - played_)
         .Int("heard", heard_bytes_);
     ++flushes_;
+    gaps_.Cut(ClockTicks(), "flush");
     if (keep_)
         kept_flushes_.push_back(kept_.size());
     written_ = played_ = 0;
@@ -408,6 +427,8 @@ void OutputDevice::SetHostPaused(bool paused) {
             .Int("heard", heard_bytes_);
     host_paused_ = paused;
     heard_in_this_pause_ = 0;
+    if (paused)
+        gaps_.HostPaused();
 }
 
 void OutputDevice::FreezeClock(bool frozen) {
@@ -442,6 +463,16 @@ void OutputDevice::SetHeardLimit(double ms) {
     Hold hold(this);
     limit_set_ = true;
     limit_ms_ = ms;
+}
+
+void OutputDevice::HoldAtHeard(double ms) {
+    Hold hold(this);
+    hold_ms_ = ms;
+}
+
+bool OutputDevice::HeardReached(double ms) {
+    Hold hold(this);
+    return heard_ms_ >= ms || (frame_ > 0 && BytesBefore(ms) < frame_);
 }
 
 void OutputDevice::FailOpen(int n) {

@@ -9,6 +9,7 @@
 
 #include "core/plugin_record.h"
 #include "host/event_log.h"
+#include "host/gap_meter.h"
 
 #include <atomic>
 #include <cstdint>
@@ -98,6 +99,13 @@ public:
     // Whether the clock has played all the limit allows.
     bool HeardLimitReached();
 
+    // Lets the clock play no further than `ms` of audio heard in all (as the
+    // limit above counts it) until it is moved or lifted (ms < 0): a fast run
+    // holds there for the host's next scripted action.
+    void HoldAtHeard(double ms);
+    // Whether `ms` of audio have been heard in all (within a frame).
+    bool HeardReached(double ms);
+
     // Opening number n from now on (1 = the next) fails; 0: none does.
     void FailOpen(int n);
     int Opens();
@@ -119,6 +127,7 @@ private:
     std::int64_t BytesPerSecond() const;
     std::int64_t HorizonBytes() const;
     std::int64_t LimitBytes() const;
+    std::int64_t BytesBefore(double heard_ms) const; // frames the clock may play until then
     int TimeOf(std::int64_t bytes) const;
     void Violation(const char* what, std::int64_t value);
 
@@ -126,6 +135,7 @@ private:
     EventLog* log_;
     HeardSink sink_;
     WriteObserver observer_;
+    GapMeter gaps_;
     CRITICAL_SECTION lock_;
     OutputServices services_{};
 
@@ -155,6 +165,7 @@ private:
     bool limit_set_ = false;
     double limit_ms_ = 0;
     bool limit_reached_ = false;
+    double hold_ms_ = -1;
 
     bool frozen_ = false;
     bool host_paused_ = false;

@@ -15,6 +15,14 @@ constexpr DWORD kQuietLoopWaitMs = 250;
 constexpr int kTitleChars = 2048;
 constexpr int kPathChars = MAX_PATH;
 constexpr char kExport[] = "winampGetInModule2";
+// A user acts this long after the player took a restart request it ignored,
+// at the earliest: the plug-in takes what comes sooner for the player's
+// answer (which comes within half a second of taking the request).
+constexpr int kAfterIgnoredMs = 600;
+// A player moves on from the end of a stream on a later turn of its loop,
+// once it has shown the end: the plug-in's thread, whose last act was to
+// post the notice, has ended by the time the player stops.
+constexpr int kEndReactionMs = 50;
 
 using GetModule = PluginRecord*(__cdecl*)();
 
@@ -136,15 +144,18 @@ void Player::PlayArchive(const std::string& archive) {
     // Whatever the last stream posted after it was stopped is stale now.
     window_->PumpMessages();
     stream_over_ = false;
+    end_pending_ = false;
     next_action_ = 0;
     unpause_pending_ = false;
     device_->SetHostPaused(false);
     seek_pending_ = false;
     // Before play: the clock starts with the playback thread.
     ArmHorizon();
-    if (!Play("start"))
-        return;
-    while (!stream_over_) {
+    ArmUserHold();
+    Play("start");
+    // The stream lives until it ends, or, once it has ended, while the user
+    // still has something to do without more audio.
+    while (!stream_over_ || UserStepCanRun()) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, LoopWaitMs(), QS_ALLINPUT);
         // The limit and the actions before the messages: what is due at the
         // very end of a track comes before the restart request that follows.
@@ -155,9 +166,16 @@ void Player::PlayArchive(const std::string& archive) {
             break;
         }
         CheckActions();
-        window_->PumpMessages();
+        RunUserSteps();
+        ServeMessages();
+        if (end_pending_ && ClockTicks() >= end_due_at_) {
+            end_pending_ = false;
+            if (playing_)
+                Stop("end_of_stream");
+            stream_over_ = true;
+        }
         if (playing_)
-            status_.Update(record_);
+            AskStatus();
     }
     device_->ClearHorizon();
     status_.Finish();
@@ -165,7 +183,8 @@ void Player::PlayArchive(const std::string& archive) {
 
 DWORD Player::LoopWaitMs() {
     bool watching = options_.device.speed > 1.0 || next_action_ < options_.actions.size() ||
-                    unpause_pending_ || seek_pending_;
+                    unpause_pending_ || seek_pending_ || next_user_ < options_.user.size() ||
+                    user_waiting_ || end_pending_;
     if (watching)
         return kLoopWaitMs;
     if (options_.until_ms < 0)
@@ -198,6 +217,8 @@ bool Player::Play(const char* reason) {
         .Bool("output_paused", device_->IsPaused())
         .Bool("output_open", device_->IsOpen())
         .Int("length", result == 0 ? record_->get_length() : 0)
+        .Int("plugin_time", result == 0 ? record_->get_output_time() : 0)
+        .Int("rate", device_->SampleRate())
         .Int("heard", device_->TotalHeardBytes());
     if (result != 0) {
         device_->FreezeClock(false);
@@ -207,6 +228,7 @@ bool Player::Play(const char* reason) {
         return false;
     }
     playing_ = true;
+    stream_over_ = false;
     LogFileInfo(nullptr);
     device_->FreezeClock(false);
     return true;
@@ -216,7 +238,12 @@ void Player::Stop(const char* reason) {
     // Where the listener is, as the host would show it when the stop came.
     const int plugin_time = record_->get_output_time();
     const int length = record_->get_length();
+    const int time = device_->HeardTimeMs();
+    const int rate = device_->SampleRate();
+    const std::int64_t heard_before = device_->TotalHeardBytes();
     std::int64_t start = ClockTicks();
+    // Any stop ends the stream whose end the player was about to act on.
+    end_pending_ = false;
     inside_stop_ = true;
     record_->stop();
     inside_stop_ = false;
@@ -228,6 +255,9 @@ void Player::Stop(const char* reason) {
         .Num("ms", took)
         .Int("plugin_time", plugin_time)
         .Int("length", length)
+        .Int("time", time)
+        .Int("rate", rate)
+        .Int("heard_before", heard_before)
         .Bool("output_open", device_->IsOpen())
         .Int("heard", device_->TotalHeardBytes());
 }
@@ -324,17 +354,21 @@ bool Player::ReenteredStop(const char* message) {
 void Player::OnRestartRequest() {
     if (ReenteredStop("restart_request"))
         return;
+    // One posted before the host stopped the stream for good is stale.
+    const bool live = playing_ && !stream_over_;
     log_.Event("restart_request")
         .Bool("playing", playing_)
         .Bool("ignored", stream_over_)
+        .Int("plugin_time", live ? record_->get_output_time() : 0)
+        .Int("length", live ? record_->get_length() : 0)
         .Int("heard", device_->TotalHeardBytes());
-    // One posted before the host stopped the stream for good is stale.
     if (stream_over_)
         return;
     // An action that fell due at the very end of the track comes first.
     CheckActions();
     switch (options_.restart_answer) {
     case RestartAnswer::StopPlay:
+    case RestartAnswer::Late:
         // A track change the plug-in has lined up: stop, then play the same
         // entry, which goes on with the next track.
         if (playing_)
@@ -348,6 +382,7 @@ void Player::OnRestartRequest() {
         record_->set_output_time(0);
         break;
     case RestartAnswer::Ignore:
+        ignored_at_ = ClockTicks();
         break;
     }
 }
@@ -360,9 +395,137 @@ void Player::OnEndOfStream() {
         .Bool("ignored", stream_over_)
         .Int("plugin_time", playing_ ? record_->get_output_time() : 0)
         .Int("heard", device_->TotalHeardBytes());
-    if (stream_over_)
+    if (stream_over_ || end_pending_)
         return;
-    if (playing_)
-        Stop("end_of_stream");
-    stream_over_ = true;
+    end_pending_ = true;
+    end_due_at_ = ClockTicks() + kEndReactionMs * ClockTicksPerSecond() / 1000;
+}
+
+void Player::ServeMessages() {
+    MSG queued;
+    if (options_.restart_answer == RestartAnswer::Late &&
+        PeekMessageA(&queued, window_->Handle(), kRestartRequest, kRestartRequest, PM_NOREMOVE) &&
+        queued.lParam == kRestartRequestCode && !stream_over_) {
+        // Busy elsewhere: the request waits in the queue, nothing is pumped
+        // and nothing of the plug-in's is called meanwhile.
+        log_.Event("busy").Int("ms", options_.late_ms).Int("heard", device_->TotalHeardBytes());
+        Sleep(static_cast<DWORD>(options_.late_ms));
+        log_.Event("busy_over").Int("heard", device_->TotalHeardBytes());
+    }
+    window_->PumpMessages();
+}
+
+void Player::AskStatus() {
+    // As a player's display does on every turn. The heard count around the
+    // questions places the answers in what the listener heard.
+    const std::int64_t before = device_->TotalHeardBytes();
+    const int time = record_->get_output_time();
+    const int length = record_->get_length();
+    log_.Event("status")
+        .Int("time", time)
+        .Int("length", length)
+        .Int("heard", before)
+        .Int("heard_after", device_->TotalHeardBytes());
+    status_.Update(record_);
+}
+
+void Player::ArmUserHold() {
+    if (!options_.exact_actions)
+        return;
+    double at = next_user_ < options_.user.size() ? options_.user[next_user_].at_ms : -1;
+    device_->HoldAtHeard(at);
+}
+
+bool Player::UserStepCanRun() {
+    if (user_waiting_)
+        return true;
+    if (next_user_ >= options_.user.size())
+        return false;
+    double at = options_.user[next_user_].at_ms;
+    return at < 0 || device_->HeardReached(at);
+}
+
+void Player::RunUserSteps() {
+    for (;;) {
+        if (user_waiting_) {
+            if (ClockTicks() < wait_until_)
+                return;
+            user_waiting_ = false;
+            log_.Event("user_wait_over").Int("heard", device_->TotalHeardBytes());
+        }
+        if (!UserStepCanRun())
+            return;
+        if (ignored_at_ >= 0 &&
+            ClockTicks() - ignored_at_ < kAfterIgnoredMs * ClockTicksPerSecond() / 1000)
+            return;
+        const UserStep step = options_.user[next_user_++];
+        // What the plug-in posted before this action is answered first, as a
+        // message loop takes posted messages before input.
+        if (step.kind != UserStep::Kind::Wait)
+            ServeMessages();
+        DoUserStep(step);
+        // The clock stays held where this step fell due until it is done.
+        ArmUserHold();
+    }
+}
+
+void Player::DoUserStep(const UserStep& step) {
+    static constexpr const char* kNames[] = {"stop", "play", "pause", "unpause", "seek", "wait"};
+    log_.Event("user")
+        .Str("step", kNames[static_cast<int>(step.kind)])
+        .Int("value", step.value)
+        .Num("at", step.at_ms)
+        .Bool("playing", playing_)
+        .Int("time", device_->HeardTimeMs())
+        .Int("heard", device_->TotalHeardBytes())
+        .Num("heard_ms", device_->TotalHeardMs());
+    switch (step.kind) {
+    case UserStep::Kind::Wait:
+        user_waiting_ = true;
+        wait_until_ = ClockTicks() + step.value * ClockTicksPerSecond() / 1000;
+        break;
+    case UserStep::Kind::Stop:
+        if (playing_)
+            Stop("user");
+        // Whatever was paused, nothing plays now: the next play is a plain one.
+        device_->SetHostPaused(false);
+        stream_over_ = true;
+        break;
+    case UserStep::Kind::Play:
+        if (playing_)
+            Stop("user");
+        device_->SetHostPaused(false);
+        Play("user");
+        break;
+    case UserStep::Kind::Pause:
+        if (!playing_)
+            break;
+        record_->pause();
+        device_->SetHostPaused(true);
+        log_.Event("pause")
+            .Str("reason", "user")
+            .Int("time", device_->HeardTimeMs())
+            .Int("plugin_time", record_->get_output_time())
+            .Int("is_paused", record_->is_paused())
+            .Int("heard", device_->TotalHeardBytes());
+        break;
+    case UserStep::Kind::Unpause:
+        if (!playing_)
+            break;
+        device_->SetHostPaused(false);
+        record_->unpause();
+        log_.Event("unpaused").Str("reason", "user").Int("is_paused", record_->is_paused());
+        break;
+    case UserStep::Kind::Seek:
+        if (!playing_)
+            break;
+        log_.Event("seek")
+            .Str("reason", "user")
+            .Int("ms", step.value)
+            .Int("time", device_->HeardTimeMs())
+            .Int("plugin_time", record_->get_output_time())
+            .Int("heard", device_->TotalHeardBytes());
+        record_->set_output_time(step.value);
+        break;
+    }
 }

@@ -1,7 +1,8 @@
 // The headless player: loads the plug-in, fills its record the way the media
 // player does, and plays archives one after another through it, answering
-// the plug-in's messages and carrying out scheduled seeks and pauses. Every
-// entry point is called from the thread that runs the player.
+// the plug-in's messages and carrying out scheduled seeks and pauses and the
+// user's script of stops, plays and the like. Every entry point is called
+// from the thread that runs the player.
 #pragma once
 
 #include "core/plugin_record.h"
@@ -28,10 +29,22 @@ struct ScheduledAction {
     int value = 0; // Seek: the target in ms; Pause: how long, in real ms
 };
 
+// A step of the user's script (--user): carried out once the steps before it
+// are, and, if `at_ms` is set, once that much audio has been heard in all
+// (counted as --until counts it, across tracks, stops and plays).
+struct UserStep {
+    enum class Kind { Stop, Play, Pause, Unpause, Seek, Wait } kind = Kind::Stop;
+    int value = 0;     // Seek: the target in ms; Wait: how long, in real ms
+    double at_ms = -1; // -1: right after the step before
+};
+
 // How the host answers the plug-in's restart request: as the media player
 // does (stop, then play of the same entry), as a host that takes it for a
-// play of the entry already playing (a seek to its start), or not at all.
-enum class RestartAnswer { StopPlay, Seek, Ignore };
+// play of the entry already playing (a seek to its start), not at all, or as
+// the media player with a busy message loop (Late: the request waits in its
+// queue while the player makes no call at all, then stop and play).
+enum class RestartAnswer { StopPlay, Seek, Ignore, Late };
+constexpr int kDefaultLateMs = 2500;
 
 struct PlayerOptions {
     std::string plugin_path;
@@ -41,6 +54,8 @@ struct PlayerOptions {
     std::vector<ScheduledAction> actions;
     DspMode dsp = DspMode::Off;
     RestartAnswer restart_answer = RestartAnswer::StopPlay;
+    int late_ms = kDefaultLateMs; // how long a Late player stays busy
+    std::vector<UserStep> user;
     double until_ms = -1; // stop once this much audio has been heard in all; -1: never
     std::string wav_path;
     std::string events_path;
@@ -76,6 +91,17 @@ private:
     void LogFileInfo(const char* path);
     void CheckActions();
     void ArmHorizon();
+    // The user's script: runs the steps that are due; whether the next one
+    // can still come (a wait under way, or a step due without more audio).
+    void RunUserSteps();
+    void DoUserStep(const UserStep& step);
+    bool UserStepCanRun();
+    void ArmUserHold();
+    // Takes and answers what the plug-in posted; a Late player first stays
+    // busy while a restart request waits in its queue.
+    void ServeMessages();
+    // What the player shows on every turn of its loop: the time and length.
+    void AskStatus();
     // True (and a violation) if a posted message reached the window while
     // the plug-in's stop was under way.
     bool ReenteredStop(const char* message);
@@ -105,4 +131,10 @@ private:
     bool seek_pending_ = false; // asked for, not yet carried out by a flush
     std::int64_t flushes_before_seek_ = 0;
     std::int64_t unpause_at_ = 0;
+    std::size_t next_user_ = 0; // the user's next step not yet begun
+    bool user_waiting_ = false; // a wait step is under way until wait_until_
+    std::int64_t wait_until_ = 0;
+    std::int64_t ignored_at_ = -1; // when the last restart request was ignored
+    bool end_pending_ = false;     // an end-of-stream notice taken, its stop due at end_due_at_
+    std::int64_t end_due_at_ = 0;
 };

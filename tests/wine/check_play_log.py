@@ -7,6 +7,7 @@ FOLDER holds SCENARIO.jsonl and SCENARIO.wav from kestrel-play, and the
 extractions the scenario compares with (x<N>.wav: track N). Prints one line
 per failed check and exits 1 if any failed."""
 import json
+import os
 import struct
 import sys
 
@@ -23,16 +24,26 @@ def check(ok, what):
         failures.append(what)
 
 
-def pcm(path):
-    """The data chunk of a 16-bit PCM WAV file."""
+def wav(path):
+    """The sample rate and the data chunk of a 16-bit PCM WAV file. A file
+    whose writer was killed before it closed it says its data is empty: then
+    whatever follows the header."""
     data = open(path, "rb").read()
+    rate = 0
     at = 12
     while at + 8 <= len(data):
         tag, size = data[at:at + 4], struct.unpack("<I", data[at + 4:at + 8])[0]
+        if tag == b"fmt ":
+            rate = struct.unpack("<I", data[at + 12:at + 16])[0]
         if tag == b"data":
-            return data[at + 8:at + 8 + size]
+            return rate, data[at + 8:at + 8 + size] if size else data[at + 8:]
         at += 8 + size + (size & 1)
     raise SystemExit("no data chunk in " + path)
+
+
+def pcm(path):
+    """The data chunk of a 16-bit PCM WAV file."""
+    return wav(path)[1]
 
 
 def named(events, name):
@@ -117,11 +128,287 @@ def failed(folder, events, heard):
     check(heard == pcm(folder + "/x0.wav"), "the good archive played after the failures")
 
 
+# The track hand-over as the listener hears it. Each of these rows plays an
+# archive whose tracks are x<N>.wav in the folder, and judges what was heard:
+# which track, from which sample, at which rate, paused or not, ended, and
+# the length the player was told.
+
+
+class Tracks:
+    """The archive's tracks as mixtool extracts them: bytes and rate."""
+
+    def __init__(self, folder):
+        self.data, self.rate, n = [], [], 0
+        while os.path.exists("%s/x%d.wav" % (folder, n)):
+            rate, data = wav("%s/x%d.wav" % (folder, n))
+            self.rate.append(rate)
+            self.data.append(data)
+            n += 1
+
+    def length_ms(self, t):
+        """The track's exact length, as the player must be told it."""
+        return len(self.data[t]) * 1000 // (self.rate[t] * 2)
+
+    def name(self, t):
+        return "ABCDEFGH"[t] if t < 8 else "x%d" % t
+
+
+def rate_segments(events, heard):
+    """[start, end) byte ranges of what was heard, with the rate the output
+    was open at for each."""
+    opens = [(e["heard"], e["rate"]) for e in named(events, "out.open") if e["result"] >= 0]
+    segments = []
+    for i, (start, rate) in enumerate(opens):
+        end = opens[i + 1][0] if i + 1 < len(opens) else len(heard)
+        if segments and start == segments[-1][0]:
+            segments.pop()
+        if end > start or not segments:
+            segments.append((start, end, rate))
+    return [s for s in segments if s[1] > s[0]]
+
+
+def rate_at(segments, at):
+    for start, end, rate in segments:
+        if start <= at < end:
+            return rate
+    return None
+
+
+def longest_match(tracks, heard, at, end, size, before):
+    """(track, byte, length) of the longest run of heard[at:end] that is a
+    piece of a track, found from its first `size` bytes; on a tie the one
+    that goes on from the piece `before`."""
+    probe, best = heard[at:min(at + size, end)], None
+    for t, data in enumerate(tracks.data):
+        found = data.find(probe)
+        for _ in range(64):
+            if found < 0:
+                break
+            n = len(probe)
+            while at + n < end and found + n < len(data) and heard[at + n] == data[found + n]:
+                n += 1
+            n -= n % 2
+            follows = before and before[0] == t and before[1] + before[2] == found
+            if found % 2 == 0 and n > 0 and (not best or n > best[2] or
+                                             (n == best[2] and follows)):
+                best = (t, found, n)
+            found = data.find(probe, found + 1)
+    return best
+
+
+def describe(tracks, events, heard):
+    """What was heard, as pieces of the tracks: "B[0.000-1.500 s]@22050"."""
+    pieces = []
+    for start, end, rate in rate_segments(events, heard):
+        at = start
+        while at < end:
+            before = pieces[-1] if pieces else None
+            best = longest_match(tracks, heard, at, end, 512, before) or \
+                longest_match(tracks, heard, at, end, 64, before)
+            if best:
+                pieces.append([best[0], best[1], best[2], rate])
+                at += best[2]
+                continue
+            step = min(end - at, 64)
+            if pieces and pieces[-1][0] is None:
+                pieces[-1][2] += step
+            else:
+                pieces.append([None, 0, step, rate])
+            at += step
+    text = []
+    for t, found, n, rate in pieces:
+        if t is None:
+            text.append("%d bytes of no track@%d" % (n, rate))
+        else:
+            text.append(piece_text(tracks, t, found, found + n, rate))
+    return ", ".join(text) if text else "nothing"
+
+
+def piece_text(tracks, t, start, end, rate):
+    seconds = tracks.rate[t] * 2.0
+    return "%s[%.3f-%.3f s]@%d" % (tracks.name(t), start / seconds, end / seconds, rate)
+
+
+def expect_heard(tracks, events, heard, pieces, what):
+    """`pieces`: (track, from byte, to byte or None for its end) in the order
+    the listener must hear them, each at its own track's rate."""
+    expected, at, rates_ok = b"", 0, True
+    segments = rate_segments(events, heard)
+    for t, start, end in pieces:
+        piece = tracks.data[t][start:end]
+        expected += piece
+        for b in range(at, min(at + len(piece), len(heard)), 512):
+            rates_ok = rates_ok and rate_at(segments, b) == tracks.rate[t]
+        at += len(piece)
+    # A run that was killed left only part of what it heard in its file.
+    if not named(events, "finished"):
+        expected = expected[:len(heard)]
+    ok = heard == expected and rates_ok
+    check(ok, "%s: heard %s; expected %s" % (
+        what, describe(tracks, events, heard),
+        ", ".join(piece_text(tracks, t, start, len(tracks.data[t]) if end is None else end,
+                             tracks.rate[t]) for t, start, end in pieces)))
+    return ok
+
+
+def common_prefix(a, b):
+    n = 0
+    while n < min(len(a), len(b)) and a[n] == b[n]:
+        n += 1
+    return n - n % 2
+
+
+def heard_until(events, ms):
+    """The run went on until --until stopped it after `ms` of audio."""
+    stops = named(events, "stop")
+    end = named(events, "finished")
+    heard_ms = end[0]["heard_ms"] if end else 0
+    check(stops and stops[-1]["reason"] == "until" and abs(heard_ms - ms) < 1,
+          "the run went on until %d ms had been heard (%.1f ms, last stop: %s)"
+          % (ms, heard_ms, stops[-1]["reason"] if stops else "none"))
+
+
+def about(actual, want):
+    """`want` bytes, or `actual` if it is within two frames of it: where a
+    hold or a limit falls between two frames depends on the rate."""
+    return actual if abs(actual - want) <= 4 else want
+
+
+def plays_of(events, reason):
+    return [e for e in named(events, "play") if e["reason"] == reason]
+
+
+def dialog_rate(folder, events, heard):
+    """Sound Info moves playback from A (22050 Hz) to B (11025 Hz) while the
+    player answers with a seek: B is heard once, from its start, at its own
+    rate, then C."""
+    tracks = Tracks(folder)
+    cut = common_prefix(heard, tracks.data[0])
+    check(22050 * 2 <= cut < len(tracks.data[0]),
+          "A heard from its start until the dialog's change a second in (%d bytes)" % cut)
+    rest = len(heard) - cut - len(tracks.data[1])
+    expect_heard(tracks, events, heard, [(0, 0, cut), (1, 0, None), (2, 0, max(rest, 0))],
+                 "after Sound Info left A out")
+    check(not named(events, "end_of_stream"), "the stream went on after B")
+    heard_until(events, 4500)
+
+
+def ended_twice(folder, events, heard):
+    """Every track damaged at its first chunk, the archive played twice: each
+    play ends with one end-of-stream notice."""
+    check(not heard, "nothing heard (%d bytes)" % len(heard))
+    plays = named(events, "play")
+    check(len(plays) == 2, "the archive was played twice (%d plays)" % len(plays))
+    for n, play in enumerate(plays):
+        later = [e for e in events if e["t"] > play["t"] and
+                 (n + 1 >= len(plays) or e["t"] < plays[n + 1]["t"])]
+        notices = named(later, "end_of_stream")
+        check(play["result"] == 1 or len(notices) == 1,
+              "play %d returned %d (output %s) and was followed by %d end-of-stream notices, "
+              "not one" % (n + 1, play["result"], "open" if play["output_open"] else "closed",
+                           len(notices)))
+
+
+def failed_reopen(folder, events, heard):
+    """The output will not reopen for B's rate while the player answers with
+    a seek: A is heard, then the stream ends with one notice."""
+    tracks = Tracks(folder)
+    expect_heard(tracks, events, heard, [(0, 0, None)], "before the failed reopen")
+    notices = named(events, "end_of_stream")
+    check(len(notices) == 1, "one end-of-stream notice after the failed reopen, got %d"
+          % len(notices))
+
+
+def user_replay(folder, events, heard):
+    """The user stops 1.5 s into B and plays at once: the archive from A's
+    start, whatever the player did with earlier restart requests."""
+    tracks = Tracks(folder)
+    stops = [e for e in named(events, "stop") if e["reason"] == "user"]
+    plays = plays_of(events, "user")
+    check(len(stops) == 1 and len(plays) == 1, "one user's stop and play")
+    if not stops or not plays:
+        return
+    # 1.5 s into B, then A until 8 s have been heard in all.
+    before = about(stops[0]["heard"] - len(tracks.data[0]), tracks.rate[1] * 3)
+    after = about(len(heard) - plays[0]["heard"], tracks.rate[0] * 5)
+    expect_heard(tracks, events, heard, [(0, 0, None), (1, 0, before), (0, 0, after)],
+                 "stop and play of the same archive")
+    heard_until(events, 8000)
+    check(plays[0]["is_paused"] == 0 and not plays[0]["output_paused"],
+          "the user's play started unpaused")
+
+
+def user_pause_stop(folder, events, heard):
+    """Paused while the player ignores a restart request, stopped, played
+    1.7 s later: a plain play, unpaused, from A's start."""
+    tracks = Tracks(folder)
+    plays = plays_of(events, "user")
+    check(len(plays) == 1, "one user's play")
+    if not plays:
+        return
+    play = plays[0]
+    check(play["result"] == 0 and play["is_paused"] == 0 and not play["output_paused"],
+          "the play after the user's stop: is_paused %d, output %s"
+          % (play["is_paused"], "paused" if play["output_paused"] else "playing"))
+    # Two seconds of A after the play, until 6 s have been heard in all.
+    after = about(len(heard) - play["heard"], tracks.rate[0] * 4)
+    expect_heard(tracks, events, heard, [(0, 0, None), (0, 0, after)], "after pause, stop, play")
+
+
+def length(folder, events, heard):
+    """The length the player reads at every moment is the exact length of
+    the track heard, or, between two tracks, of either."""
+    tracks = Tracks(folder)
+    order = [0, 1, 2, 0]
+    ends, at = [], 0
+    for t in order:
+        at += len(tracks.data[t])
+        ends.append(at)
+    expect_heard(tracks, events, heard, [(0, 0, None), (1, 0, None),
+                                         (2, 0, len(heard) - ends[1])], "A, B and C")
+    heard_until(events, 9000)
+
+    def allowed(lo, hi):
+        """Tracks heard at some moment from `lo` to `hi` bytes, boundaries
+        belonging to both sides."""
+        names, start = set(), 0
+        for t, end in zip(order, ends):
+            if start <= hi and lo <= end:
+                names.add(tracks.length_ms(t))
+            start = end
+        return names
+
+    wrong = {}
+    for e in events:
+        if e["ev"] in ("status", "stop", "play", "restart_request") and \
+                e.get("result", 0) == 0 and \
+                not e.get("ignored", False) and (e["ev"] != "restart_request" or e["playing"]):
+            lo = min(e["heard"], e.get("heard_before", e["heard"]))
+            hi = max(e["heard"], e.get("heard_after", e["heard"]))
+            ok = e["length"] in allowed(lo, hi)
+            if e["ev"] == "status":
+                ok = ok and 0 <= e["time"] <= e["length"]
+            if not ok:
+                key = (e["ev"], e["length"], " or ".join(map(str, sorted(allowed(lo, hi)))))
+                wrong[key] = wrong.get(key, 0) + 1
+    for (ev, got, want), n in sorted(wrong.items()):
+        check(False, "%d %s events read length %d where the track heard (or the next) "
+              "is %s ms long" % (n, ev, got, want))
+
+
 def main():
     scenario, folder = sys.argv[1], sys.argv[2]
-    events = [json.loads(line) for line in open("%s/%s.jsonl" % (folder, scenario))]
+    events = []
+    for line in open("%s/%s.jsonl" % (folder, scenario)):
+        try:
+            events.append(json.loads(line))
+        except ValueError:
+            pass  # the last line of a run that was killed may be cut short
     heard = pcm("%s/%s.wav" % (folder, scenario))
-    {"answered": answered, "seek": seek, "send": send, "failed": failed}[scenario](folder, events, heard)
+    {"answered": answered, "seek": seek, "send": send, "failed": failed,
+     "dialog_rate": dialog_rate, "ended_twice": ended_twice, "failed_reopen": failed_reopen,
+     "user_replay": user_replay, "user_pause_stop": user_pause_stop,
+     "length": length}[scenario](folder, events, heard)
     for v in named(events, "violation"):
         check(False, "violation at %.1f ms: %s (%s)" % (v["t"], v["what"], v.get("value", "")))
     end = named(events, "finished")
@@ -134,8 +421,9 @@ def main():
     writes = named(events, "out.write")
     if plays and writes:
         print("%s: first write %.1f ms after play" % (scenario, writes[0]["t"] - plays[0]["t"]))
+    label = os.path.basename(os.path.normpath(folder))
     for failure in failures:
-        print("FAIL (%s): %s" % (scenario, failure))
+        print("FAIL (%s): %s" % (label if label.startswith(scenario) else scenario, failure))
     return 1 if failures else 0
 
 

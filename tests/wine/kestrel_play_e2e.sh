@@ -115,5 +115,82 @@ code=$?
 [ $code = 1 ] || { echo "FAIL: the run with failed plays exited $code, expected 1"; status=1; }
 python3 "$here/check_play_log.py" failed failed || status=1
 
+# The track hand-over as the listener hears it: one row for each way it has
+# gone wrong, each a kestrel-play command whose log and heard audio
+# check_play_log.py judges against what the listener must hear. Each archive
+# has a size of its own, so each has its own index beside the plug-in.
+#   abc.mix: A 4 s at 22050 Hz, B 3 s at 11025 Hz, C 5 s at 22050 Hz
+#   ab.mix:  A 1 s at 22050 Hz, B 1 s at 11025 Hz
+#   dd.mix:  two tracks, each damaged at its first chunk
+# The tones' frequencies repeat no whole second, so that a piece of what was
+# heard says where in which track it lies.
+"$mixtool" build --known Marlin --index-dir . -o abc.mix tone:437.31:4:22050:A \
+    tone:523.17:3:11025:B tone:611.13:5:22050:C >/dev/null || fail "build abc.mix"
+"$mixtool" build --known Harbor --index-dir . -o ab.mix tone:437.31:1:22050:A \
+    tone:523.17:1:11025:B >/dev/null || fail "build ab.mix"
+"$mixtool" build --known Quarry --index-dir . -o dd.mix tone:300:1:22050:D1 \
+    tone:350:1:22050:D2 >/dev/null || fail "build dd.mix"
+# A chunk's signature (0xDEAF) is the word 4 bytes into it; the first chunk
+# follows the 12-byte track header at the track's offset.
+for offset in $("$mixtool" list --index-dir . dd.mix | awk '$1 ~ /^[0-9]+$/ { print $3 }'); do
+    printf '\0\0' | dd of=dd.mix bs=1 seek=$((offset + 16)) conv=notrunc status=none ||
+        fail "damage dd.mix"
+done
+
+# hand_over SCENARIO FOLDER ARCHIVE ARGS...: plays ARCHIVE (and any others
+# in ARGS) with ARGS into FOLDER, beside ARCHIVE's extracted tracks, and
+# checks the row. A run that neither plays nor ends is killed after
+# $hang_limit seconds (Wine's start takes seconds more, emulated far more).
+hang_limit=20
+[ "$runner" = wine ] && hang_limit=60
+hand_over() {
+    local scenario=$1 folder=$2 archive=$3 tracks t code start
+    shift 3
+    mkdir $folder
+    tracks=$("$mixtool" list --index-dir . $archive | awk '$1 ~ /^[0-9]+$/' | wc -l)
+    for ((t = 0; t < tracks; t++)); do extract $archive $t $folder/x$t.wav; done
+    start=$(date +%s%N)
+    limit=$hang_limit run "$@" --events $folder/$scenario.jsonl --wav $folder/$scenario.wav \
+        $archive >/dev/null
+    code=$?
+    echo "$folder: played in $((($(date +%s%N) - start) / 1000000)) ms"
+    if [ $code = 124 ]; then
+        echo "FAIL: the $folder run neither played nor ended: killed after $hang_limit s"
+        status=1
+    elif [ $code != 0 ]; then
+        echo "FAIL: the $folder run exited $code"
+        status=1
+    fi
+    python3 "$here/check_play_log.py" $scenario $folder || status=1
+}
+
+# Sound Info leaves out the playing 22050 Hz track a second in, and the
+# player answers with a seek: the 11025 Hz track is heard once, from its
+# start, at its rate (real time: the dialog acts while the track plays).
+hand_over dialog_rate dialog_rate-seek abc.mix --restart-answer seek \
+    --info-box 1000:deselect=0,done --until 4500
+# Every track damaged, the archive played twice (a player that repeats):
+# each play ends with its one end-of-stream notice.
+for answer in ignore seek; do
+    hand_over ended_twice ended_twice-$answer dd.mix --fast --restart-answer $answer dd.mix
+done
+# The output will not reopen for the next track's rate: the stream ends.
+hand_over failed_reopen failed_reopen-seek ab.mix --fast --restart-answer seek --fail-open 2 \
+    --until 5000
+# The user's stop and play 1.5 s into B: the archive from its start.
+for answer in seek ignore; do
+    hand_over user_replay user_replay-$answer abc.mix --fast --restart-answer $answer \
+        --user stop@5500,play --until 8000
+done
+# Pause while the player is asked to restart (and ignores it), stop, play
+# 1.7 s later: heard from the start, unpaused (the user gives up 2 s later).
+hand_over user_pause_stop user_pause_stop-ignore abc.mix --fast --restart-answer ignore \
+    --user wait=500@4000,pause,stop,wait=1700,play,wait=2000,stop --until 6000
+# The length read at every turn of the player's loop and at its stop and
+# play is the exact length of the track heard (or, between two, of either).
+for answer in ignore stop-play; do
+    hand_over length length-$answer abc.mix --fast --restart-answer $answer --until 9000
+done
+
 [ $status = 0 ] && echo "kestrel-play ($runner): all checks passed"
 exit $status
