@@ -61,7 +61,11 @@ def answered(folder, events, heard):
     check(len(heard) == len(expected), "heard %d bytes, expected %d" % (len(heard), len(expected)))
     check(heard == expected, "heard differs from the tracks' extractions")
     restarts = [e for e in named(events, "restart_request") if not e["ignored"]]
-    check(len(restarts) == 2, "two restart requests, got %d" % len(restarts))
+    # A player seen to ignore requests gets the next track at once: the
+    # user's stop may come before it takes the second request, which the
+    # stop then withdraws.
+    check(len(restarts) == 2 or (answer == "ignore" and len(restarts) == 1),
+          "two restart requests, got %d" % len(restarts))
     plays, stops = named(events, "play"), named(events, "stop")
     want = {"stop-play": (3, 3, 0), "seek": (1, 1, 2), "ignore": (1, 1, 0)}[answer]
     got = (len(plays), len(stops), len(named(events, "restart_seek")))

@@ -182,10 +182,10 @@ for answer in seek ignore; do
     hand_over user_replay user_replay-$answer abc.mix --fast --restart-answer $answer \
         --user stop@5500,play --until 8000
 done
-# Pause while the player is asked to restart (and ignores it), stop, play
-# 1.7 s later: heard from the start, unpaused (the user gives up 2 s later).
+# Pause as the player is asked to restart (and ignores it), stop, play 1.7 s
+# later: heard from the start, unpaused (the user gives up 2 s later).
 hand_over user_pause_stop user_pause_stop-ignore abc.mix --fast --restart-answer ignore \
-    --user wait=500@4000,pause,stop,wait=1700,play,wait=2000,stop --until 6000
+    --user pause@4000,wait=700,stop,wait=1700,play,wait=2000,stop --until 6000
 # The length read at every turn of the player's loop and at its stop and
 # play is the exact length of the track heard (or, between two, of either).
 for answer in ignore stop-play; do
