@@ -1,19 +1,23 @@
-// Decoding speed. DecodeBlock runs as the playback thread runs it: 1152-byte
-// blocks from a track in a real archive file, chunk reads included. Beside
-// it, the bare ADPCM step over the same codes in memory: the most any block
-// decoder could reach, the mark the block path is measured against.
+// Decoding speed on each kind of codes (bench_tracks.h): a tone, random codes
+// and music-like codes, a minute of each. DecodeBlock runs as the playback
+// thread runs it: 1152-byte blocks from a track in a real archive file, chunk
+// reads included. The track decoder runs on the track's bytes in memory, as
+// mixtool, the tests and the fuzzers run it, timed turn about with the bare
+// ADPCM step over the same codes, the most any decoder of them could reach.
+// Rates are per second of CPU time, so that a busy machine does not skew them.
+#include "bench/bench_tracks.h"
 #include "bench/nibble_loop.h"
 #include "core/player_state.h"
+#include "decoder/track_decoder.h"
 #include "decoder/track_stream.h"
-#include "tools/mixlib/archive_builder.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,39 +28,35 @@ constexpr int kBlockBytes = 1152; // 576 samples, what the playback loop asks fo
 constexpr std::uint16_t kRate = 22050;
 constexpr int kSeconds = 60;
 
-// Something like music: a few partials whose levels drift, and some noise, so
-// that the codes vary the way real tracks make them.
-std::vector<std::int16_t> MusicLikeSamples() {
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(kRate) * kSeconds);
-    std::uint32_t noise = 12345;
-    const double pi = std::acos(-1.0);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        double t = static_cast<double>(i) / kRate;
-        double level = 0.5 + 0.5 * std::sin(2 * pi * 0.25 * t);
-        double v = 9000 * level * std::sin(2 * pi * 220 * t) +
-                   5000 * std::sin(2 * pi * 330.5 * t + 1) +
-                   3000 * (1 - level) * std::sin(2 * pi * 1760 * t);
-        noise = noise * 1664525u + 1013904223u;
-        v += static_cast<double>(static_cast<std::int32_t>(noise >> 16) - 32768) / 16;
-        samples[i] = static_cast<std::int16_t>(std::lround(v));
-    }
-    return samples;
+double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-// An archive with one track, built once for all benchmarks, and the track's
-// ADPCM codes (the chunks' data without their headers) read back from it.
+// An archive with one track of a kind, built on first use, with the track's
+// bytes (header and chunks) and its ADPCM codes read back from it.
 class BenchArchive {
 public:
-    BenchArchive() {
+    explicit BenchArchive(CodeKind kind) {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "kestrel-bench-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             throw std::runtime_error("cannot make a temporary folder");
         dir_ = pattern + "/";
         archive_path_ = dir_ + "bench.mix";
-        built_ = BuildArchive(archive_path_, kKnownArchives[2], dir_,
-                              {TrackSource{"Bench", kRate, MusicLikeSamples()}});
-        ReadCodes();
+        const IndexEntry track =
+            BuildBenchArchive(kind, archive_path_, kKnownArchives[2], dir_, kRate, kSeconds);
+        track_bytes_.resize(track.size);
+        std::ifstream in(archive_path_, std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(track.offset));
+        in.read(reinterpret_cast<char*>(track_bytes_.data()),
+                static_cast<std::streamsize>(track_bytes_.size()));
+        if (!in)
+            throw std::runtime_error("cannot read the track back");
+        track_offset_ = track.offset;
+        MemorySource source(track_bytes_.data(), track_bytes_.size());
+        codes_ = TrackCodes(source, 0);
     }
     ~BenchArchive() {
         std::error_code ignored;
@@ -65,41 +65,35 @@ public:
 
     const std::string& Dir() const { return dir_; }
     const std::string& ArchivePath() const { return archive_path_; }
+    std::uint32_t TrackOffset() const { return track_offset_; }
+    const std::vector<std::uint8_t>& TrackBytes() const { return track_bytes_; }
     const std::vector<std::uint8_t>& Codes() const { return codes_; }
-    const std::vector<std::int16_t>& Decoded() const { return built_.tracks[0].decoded; }
-    const IndexEntry& Track() const { return built_.tracks[0].entry; }
 
-private:
-    void ReadCodes() {
-        const IndexEntry& entry = built_.tracks[0].entry;
-        std::ifstream in(archive_path_, std::ios::binary);
-        in.seekg(static_cast<std::streamoff>(entry.offset) + kTrackHeaderBytes);
-        std::uint64_t left = entry.size - kTrackHeaderBytes;
-        while (left >= static_cast<std::uint64_t>(kChunkHeaderBytes)) {
-            ChunkHeader header{};
-            in.read(reinterpret_cast<char*>(&header), kChunkHeaderBytes);
-            std::size_t at = codes_.size();
-            codes_.resize(at + header.data_size);
-            in.read(reinterpret_cast<char*>(codes_.data() + at), header.data_size);
-            left -= kChunkHeaderBytes + header.data_size;
-        }
-        if (!in)
-            throw std::runtime_error("cannot read the track back");
+    // The samples of the bare step over the codes.
+    std::vector<std::int16_t> Decoded() const {
+        std::vector<std::int16_t> all(codes_.size() * 2);
+        DecodeCodesInBlocks(codes_, all, [] {});
+        return all;
     }
 
+private:
     std::string dir_;
     std::string archive_path_;
-    BuiltArchive built_;
+    std::uint32_t track_offset_ = 0;
+    std::vector<std::uint8_t> track_bytes_;
     std::vector<std::uint8_t> codes_;
 };
 
-BenchArchive& Archive() {
-    static BenchArchive archive;
-    return archive;
+BenchArchive& Archive(CodeKind kind) {
+    static std::unique_ptr<BenchArchive> archives[3];
+    std::unique_ptr<BenchArchive>& archive = archives[static_cast<int>(kind)];
+    if (!archive)
+        archive = std::make_unique<BenchArchive>(kind);
+    return *archive;
 }
 
-void BM_DecodeBlockFromArchive(benchmark::State& state) {
-    BenchArchive& archive = Archive();
+void BM_DecodeBlockFromArchive(benchmark::State& state, CodeKind kind) {
+    BenchArchive& archive = Archive(kind);
     PlayerState player;
     player.InitPlayer(nullptr, archive.Dir().c_str());
     if (player.OpenArchive(archive.ArchivePath().c_str()) != 0 || player.SelectTrack(0) != 1) {
@@ -108,7 +102,7 @@ void BM_DecodeBlockFromArchive(benchmark::State& state) {
     }
     std::vector<char> block(kBlockBytes);
 
-    // Once, untimed: the block path gives what the encoder says it should.
+    // Once, untimed: the block path gives what the bare step does.
     player.SeekStream(0, 1);
     std::vector<std::int16_t> heard;
     for (int got; (got = player.DecodeBlock(block.data(), kBlockBytes)) > 0;) {
@@ -116,7 +110,7 @@ void BM_DecodeBlockFromArchive(benchmark::State& state) {
         heard.insert(heard.end(), samples, samples + got / 2);
     }
     if (heard != archive.Decoded()) {
-        state.SkipWithError("decoded samples differ from the encoder's");
+        state.SkipWithError("decoded samples differ from the bare step's");
         return;
     }
 
@@ -136,10 +130,55 @@ void BM_DecodeBlockFromArchive(benchmark::State& state) {
     CloseHandle(player.archive_file);
     player.FreePlayer();
 }
-BENCHMARK(BM_DecodeBlockFromArchive)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeBlockFromArchive, tone, CodeKind::kTone)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeBlockFromArchive, random, CodeKind::kRandom)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeBlockFromArchive, music, CodeKind::kMusic)
+    ->Unit(benchmark::kMillisecond);
 
-void BM_DecodeNibbleInMemory(benchmark::State& state) {
-    const std::vector<std::uint8_t>& codes = Archive().Codes();
+// The track decoder over the track's bytes in memory, and after each pass,
+// untimed, the bare step over the same codes: `of_bare_loop` is the first's
+// speed as a share of the second's, both by CPU time.
+void BM_DecodeTrackInMemory(benchmark::State& state, CodeKind kind) {
+    BenchArchive& archive = Archive(kind);
+    MemorySource source(archive.TrackBytes().data(), archive.TrackBytes().size());
+    TrackDecoder decoder;
+    decoder.Attach(&source, 0);
+    std::vector<char> pcm(kBlockBytes);
+    std::vector<std::int16_t> block(kBlockBytes / 2);
+    std::int64_t samples = 0;
+    double decoder_s = 0;
+    double bare_s = 0;
+    for (auto _ : state) {
+        const double begin = ThreadCpuSeconds();
+        decoder.Seek(0, true);
+        for (int got; (got = decoder.Read(pcm.data(), kBlockBytes)) > 0;) {
+            samples += got / 2;
+            benchmark::DoNotOptimize(pcm.data());
+            benchmark::ClobberMemory();
+        }
+        const double decoded = ThreadCpuSeconds();
+        state.PauseTiming();
+        const double bare_begin = ThreadCpuSeconds();
+        DecodeCodesInBlocks(archive.Codes(), block, [&] {
+            benchmark::DoNotOptimize(block.data());
+            benchmark::ClobberMemory();
+        });
+        bare_s += ThreadCpuSeconds() - bare_begin;
+        decoder_s += decoded - begin;
+        state.ResumeTiming();
+    }
+    state.counters["samples_per_second"] =
+        benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
+    state.counters["of_bare_loop"] = decoder_s > 0 ? bare_s / decoder_s : 0;
+}
+BENCHMARK_CAPTURE(BM_DecodeTrackInMemory, tone, CodeKind::kTone)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeTrackInMemory, random, CodeKind::kRandom)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeTrackInMemory, music, CodeKind::kMusic)->Unit(benchmark::kMillisecond);
+
+// The bare step over the track's codes in memory, a playback block at a time.
+void BM_BareTableLoop(benchmark::State& state, CodeKind kind) {
+    const std::vector<std::uint8_t>& codes = Archive(kind).Codes();
     std::vector<std::int16_t> block(kBlockBytes / 2);
     std::int64_t samples = 0;
     for (auto _ : state) {
@@ -152,12 +191,15 @@ void BM_DecodeNibbleInMemory(benchmark::State& state) {
     state.counters["samples_per_second"] =
         benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_DecodeNibbleInMemory)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BareTableLoop, tone, CodeKind::kTone)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BareTableLoop, random, CodeKind::kRandom)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BareTableLoop, music, CodeKind::kMusic)->Unit(benchmark::kMillisecond);
 
 // The chunk reads alone, as the chunk reader makes them (header, then data),
-// without decoding: what the block path pays on top of the ADPCM step.
+// without decoding: what the block path pays on top of the ADPCM step. The
+// kind of codes makes no difference here.
 void BM_ChunkReadsOnly(benchmark::State& state) {
-    BenchArchive& archive = Archive();
+    BenchArchive& archive = Archive(CodeKind::kMusic);
     HANDLE file =
         CreateFileA(archive.ArchivePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -169,7 +211,7 @@ void BM_ChunkReadsOnly(benchmark::State& state) {
     std::int64_t samples = 0;
     std::int64_t reads = 0;
     for (auto _ : state) {
-        SetArchivePosition(file, std::uint64_t{archive.Track().offset} + kTrackHeaderBytes);
+        SetArchivePosition(file, std::uint64_t{archive.TrackOffset()} + kTrackHeaderBytes);
         for (;;) {
             ChunkHeader header{};
             DWORD got = 0;

@@ -13,11 +13,11 @@
 template <typename OnFull>
 void DecodeCodesInBlocks(const std::vector<std::uint8_t>& codes, std::vector<std::int16_t>& block,
                          OnFull full) {
-    AdpcmState state{0, 0, 0};
+    AdpcmDecoder adpcm; // as a rewind leaves it
     std::size_t out = 0;
     for (std::uint8_t b : codes) {
-        block[out] = static_cast<std::int16_t>(state.DecodeNibble(b & 0x0F));
-        block[out + 1] = static_cast<std::int16_t>(state.DecodeNibble(b >> 4));
+        block[out] = static_cast<std::int16_t>(adpcm.DecodeNibble(b & 0x0F));
+        block[out + 1] = static_cast<std::int16_t>(adpcm.DecodeNibble(b >> 4));
         out += 2;
         if (out == block.size()) {
             full();

@@ -4,30 +4,30 @@
 
 // The one chunk walk: decodes `data_bytes` data bytes (fewer if the stream
 // ends), refilling the chunk as it empties, and hands each run of codes to
-// `codes` with the decoder state, which stays in a local copy (in registers)
+// `codes` with the ADPCM step, which stays in a local copy (in registers)
 // until the walk is done.
 template <typename Codes> void TrackDecoder::Walk(int data_bytes, Codes codes) {
-    AdpcmState state = state_;
+    AdpcmDecoder adpcm = adpcm_;
     while (data_bytes > 0 && !ended_) {
-        if (chunk_remaining_ == 0 && !RefillChunk(state)) {
+        if (chunk_remaining_ == 0 && !RefillChunk(adpcm)) {
             ended_ = true;
             break;
         }
         const int run = std::min<int>(chunk_remaining_, data_bytes);
-        codes(state, chunk_ + (chunk_size_ - chunk_remaining_), run);
+        codes(adpcm, chunk_ + (chunk_size_ - chunk_remaining_), run);
         position_ += kPcmBytesPerDataByte * run;
         data_bytes -= run;
         chunk_remaining_ = static_cast<std::uint16_t>(chunk_remaining_ - run);
     }
-    state_ = state;
+    adpcm_ = adpcm;
 }
 
 // Reads the next chunk, first noting a seek checkpoint at this boundary with
-// the decoder's `state`. Returns false when the stream has ended: no full
+// the decoder state `adpcm`. Returns false when the stream has ended: no full
 // chunk header, a wrong signature, a data size of 0 or above what a chunk may
 // hold, or no data at all behind the header.
-bool TrackDecoder::RefillChunk(const AdpcmState& state) {
-    checkpoints_.Note(track_offset_, position_, archive_position_, state);
+bool TrackDecoder::RefillChunk(const AdpcmDecoder& adpcm) {
+    checkpoints_.Note(track_offset_, position_, archive_position_, adpcm.state());
     if (!source_)
         return false;
     ChunkHeader header{};
@@ -51,11 +51,11 @@ int TrackDecoder::Read(char* buffer, int count) {
     const int start = position_;
     // Whole data bytes for the count rounded up; count + 3 could overflow.
     Walk(count > 0 ? (count - 1) / 4 + 1 : 0,
-         [out = buffer](AdpcmState& state, const std::uint8_t* data, int run) mutable {
+         [out = buffer](AdpcmDecoder& adpcm, const std::uint8_t* data, int run) mutable {
              for (int i = 0; i < run; ++i) {
                  const std::uint8_t b = data[i];
-                 const auto low = static_cast<std::int16_t>(state.DecodeNibble(b & 0x0F));
-                 const auto high = static_cast<std::int16_t>(state.DecodeNibble(b >> 4));
+                 const auto low = static_cast<std::int16_t>(adpcm.DecodeNibble(b & 0x0F));
+                 const auto high = static_cast<std::int16_t>(adpcm.DecodeNibble(b >> 4));
                  out[4 * i] = static_cast<char>(low & 0xFF);
                  out[4 * i + 1] = static_cast<char>((low >> 8) & 0xFF);
                  out[4 * i + 2] = static_cast<char>(high & 0xFF);
@@ -74,7 +74,7 @@ void TrackDecoder::RewindTo(int target) {
         static_cast<std::uint64_t>(track_offset_) + kTrackHeaderBytes, 0, {0, 0, 0}};
     if (const SeekCheckpoint* from = checkpoints_.Before(track_offset_, target))
         start = *from;
-    state_ = start.adpcm;
+    adpcm_ = AdpcmDecoder(start.adpcm);
     chunk_size_ = 0;
     chunk_remaining_ = 0;
     archive_position_ = start.archive_position;
@@ -95,10 +95,10 @@ void TrackDecoder::Seek(int target, bool rewind) {
     // whatever follows the last chunk as if it were one.
     if (target > position_)
         Walk((target - position_ - 1) / 4 + 1,
-             [](AdpcmState& state, const std::uint8_t* data, int run) {
+             [](AdpcmDecoder& adpcm, const std::uint8_t* data, int run) {
                  for (int i = 0; i < run; ++i) {
-                     state.DecodeNibble(data[i] & 0x0F);
-                     state.DecodeNibble(data[i] >> 4);
+                     adpcm.DecodeNibble(data[i] & 0x0F);
+                     adpcm.DecodeNibble(data[i] >> 4);
                  }
              });
 }

@@ -36,19 +36,19 @@ public:
     int position() const { return position_; }
     // The next chunk could not be read or was not a valid chunk.
     bool ended() const { return ended_; }
-    const AdpcmState& state() const { return state_; }
+    AdpcmState state() const { return adpcm_.state(); }
     // The decoder state at chunk boundaries; empty until prepared.
     SeekCheckpoints& checkpoints() { return checkpoints_; }
 
 private:
     template <typename Codes> void Walk(int data_bytes, Codes codes);
-    bool RefillChunk(const AdpcmState& state);
+    bool RefillChunk(const AdpcmDecoder& adpcm);
     void RewindTo(int target);
 
     ByteSource* source_ = nullptr;
     std::uint32_t track_offset_ = 0;
     std::uint64_t archive_position_ = 0; // where the next chunk header starts
-    AdpcmState state_;
+    AdpcmDecoder adpcm_;
     int position_ = 0;
     bool ended_ = false;
     std::uint16_t chunk_size_ = 0;      // data bytes of the last chunk read

@@ -161,7 +161,7 @@ struct Expected {
 };
 
 void CheckState(const TrackDecoder& decoder, const Expected& expected) {
-    const AdpcmState& adpcm = decoder.state();
+    const AdpcmState adpcm = decoder.state();
     FUZZ_CHECK(adpcm.step_index >= 0 && adpcm.step_index < kStepTableSize);
     FUZZ_CHECK(adpcm.sample >= -32768 && adpcm.sample <= 32767);
     // Only the state a rewind leaves has a step outside the table.

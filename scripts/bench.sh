@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# The benchmarks: kestrel_bench (block decoding against the bare ADPCM step,
-# seek latency with and without checkpoints, play to first write on the
-# largest archive, the CPU cost of one sleep-and-wake), then `mixtool
-# extract` of a 20 MiB track (peak memory, and its speed as a whole process
-# against the bare ADPCM step over the same codes), then the CPU that
-# real-time playback through kestrel-play costs per second of audio.
+# The benchmarks: kestrel_bench (decoding a tone, random codes and music-like
+# codes: block decoding, the track decoder in memory against the bare ADPCM
+# step; seek latency with and without checkpoints, play to first write on
+# the largest archive, the CPU cost of one sleep-and-wake), then `mixtool
+# extract` of a 20 MiB track of each kind of codes (peak memory, and its
+# speed as a whole process against the bare ADPCM step over the same codes),
+# then the CPU that real-time playback through kestrel-play costs per second
+# of audio.
 #   scripts/bench.sh [BUILD_DIR] [SECONDS]
-# BENCH_FILTER, if set, is passed to kestrel_bench as --benchmark_filter.
+# BENCH_FILTER, if set, is passed to kestrel_bench as --benchmark_filter;
+# BASELINE_MIXTOOL, if set, is another build's mixtool to time beside this
+# one's (for instance main's, built in a worktree of its own).
 set -euo pipefail
 build=$(realpath "${1:-build/native}")
 seconds=${2:-30}
@@ -14,6 +18,7 @@ bench="$build/bench/kestrel_bench"
 host="$build/host/kestrel-play"
 mixtool="$build/tools/mixtool"
 nibbles="$build/bench/nibble_loop_bench"
+tracks="$build/bench/bench_track"
 plugin="$build/host/in_kestrel.so"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-bench-XXXXXX")
@@ -26,7 +31,7 @@ else
     echo "kestrel_bench not built (Google Benchmark missing?)"
 fi
 
-for program in "$host" "$mixtool" "$plugin" "$nibbles"; do
+for program in "$host" "$mixtool" "$plugin" "$nibbles" "$tracks"; do
     if [ ! -e "$program" ]; then
         echo "missing $program: build the native preset first" >&2
         exit 1
@@ -35,35 +40,81 @@ done
 
 echo
 echo "== mixtool extract of a 20 MiB track (1900 s at 22050 Hz, about 42 M samples)"
-mkdir "$work/extract"
-"$mixtool" build --known Juniper --index-dir "$work/extract" -o "$work/extract/big.mix" \
-    "tone:440:1900:22050:Big" >/dev/null
-# Best of three runs, each timed as a whole process; the peak resident memory
-# is that of the last.
-best_s=""
-for run in 1 2 3; do
-    rm -f "$work/extract/big.wav"
-    begin=$EPOCHREALTIME
-    /usr/bin/time -f '%M' -o "$work/extract/rss.txt" "$mixtool" extract \
-        --index-dir "$work/extract" "$work/extract/big.mix" --track 0 -o "$work/extract/big.wav" \
-        >/dev/null
-    end=$EPOCHREALTIME
-    best_s=$(awk -v b="$begin" -v e="$end" -v best="$best_s" \
-        'BEGIN { s = e - b; if (best == "" || s < best) best = s; printf "%.4f", best }')
+# Three kinds of codes: a 440 Hz tone built by mixtool, random codes, and
+# music-like codes (the encoder over chords and noise), built by bench_track.
+# Each extract is timed as a whole process, by the clock and by its CPU time
+# (user and system; on a busy machine the clock also counts the time other
+# processes took), best of five runs taken in turn. BASELINE_MIXTOOL, if set,
+# is another build's mixtool, timed on the same archives in the same turns.
+kinds="tone random music"
+tools=("$mixtool")
+[ -n "${BASELINE_MIXTOOL:-}" ] && tools+=("$(realpath "$BASELINE_MIXTOOL")")
+for kind in $kinds; do
+    mkdir "$work/$kind"
+    if [ "$kind" = tone ]; then
+        "$mixtool" build --known Juniper --index-dir "$work/$kind" -o "$work/$kind/big.mix" \
+            "tone:440:1900:22050:Big" >/dev/null
+    else
+        "$tracks" "$kind" 1900 "$work/$kind/big.mix" "$work/$kind"
+    fi
 done
-rss_kb=$(tail -n 1 "$work/extract/rss.txt")
-wav_bytes=$(stat -c %s "$work/extract/big.wav")
-loop=$("$nibbles" "$work/extract/big.mix" "$work/extract" 0)
-echo "bare DecodeNibble loop in memory: $loop"
-loop_rate=$(sed -nE 's/.*, ([0-9.]+) Msamples\/s.*/\1/p' <<<"$loop")
-awk -v s="$best_s" -v bytes="$wav_bytes" -v rss="$rss_kb" -v loop="$loop_rate" 'BEGIN {
-    samples = (bytes - 44) / 2
-    rate = samples / s / 1e6
-    printf "mixtool extract: %.0f samples in %.3f s (best of 3): %.1f Msamples/s, peak RSS %.1f MB\n",
-        samples, s, rate, rss / 1024
-    printf "extract against the bare loop: %.0f%% (target >= 60%%); peak RSS target < 32 MB\n",
-        rate / loop * 100
-}'
+declare -A best_wall best_cpu
+TIMEFORMAT='%3R %3U %3S'
+for run in 1 2 3 4 5; do
+    for kind in $kinds; do
+        for t in "${!tools[@]}"; do
+            rm -f "$work/$kind/big.wav"
+            { time "${tools[$t]}" extract --index-dir "$work/$kind" "$work/$kind/big.mix" \
+                --track 0 -o "$work/$kind/big.wav" >/dev/null; } 2>"$work/time.txt"
+            read -r wall user sys <"$work/time.txt"
+            key="$kind/$t"
+            best_wall[$key]=$(awk -v s="$wall" -v b="${best_wall[$key]:-}" \
+                'BEGIN { printf "%.3f", (b == "" || s < b) ? s : b }')
+            best_cpu[$key]=$(awk -v s="$(awk -v u="$user" -v y="$sys" 'BEGIN { print u + y }')" \
+                -v b="${best_cpu[$key]:-}" 'BEGIN { printf "%.3f", (b == "" || s < b) ? s : b }')
+        done
+    done
+done
+unset TIMEFORMAT
+printf "%-7s %-10s %22s %22s %10s %18s %9s\n" codes mixtool "wall s (Msamples/s)" \
+    "CPU s (Msamples/s)" "peak RSS" "bare loop, CPU" "of bare"
+for kind in $kinds; do
+    # The samples of the WAV, and the peak memory of one more run.
+    /usr/bin/time -f '%M' -o "$work/rss.txt" "$mixtool" extract --index-dir "$work/$kind" \
+        "$work/$kind/big.mix" --track 0 -o "$work/$kind/big.wav" >/dev/null
+    samples=$((($(stat -c %s "$work/$kind/big.wav") - 44) / 2))
+    rss_kb=$(tail -n 1 "$work/rss.txt")
+    rm -f "$work/$kind/big.wav"
+    loop=$("$nibbles" "$work/$kind/big.mix" "$work/$kind" 0)
+    loop_rate=$(sed -nE 's/.*CPU [0-9.]+ s, ([0-9.]+) Msamples\/s.*/\1/p' <<<"$loop")
+    for t in "${!tools[@]}"; do
+        name=$([ "$t" = 0 ] && echo this || echo baseline)
+        awk -v kind="$kind" -v name="$name" -v n="$samples" -v wall="${best_wall[$kind/$t]}" \
+            -v cpu="${best_cpu[$kind/$t]}" -v rss="$rss_kb" -v loop="$loop_rate" -v t="$t" 'BEGIN {
+            printf "%-7s %-10s %9.3f s (%6.1f M/s) %9.3f s (%6.1f M/s)", kind, name, wall,
+                n / wall / 1e6, cpu, n / cpu / 1e6
+            if (t == 0)
+                printf " %7.1f MB %11.1f M/s %8.0f%%", rss / 1024, loop, n / cpu / 1e6 / loop * 100
+            printf "\n"
+        }'
+    done
+done
+for t in "${!tools[@]}"; do
+    name=$([ "$t" = 0 ] && echo "this mixtool" || echo "baseline mixtool")
+    awk -v name="$name" -v rw="${best_wall[random/$t]}" -v tw="${best_wall[tone/$t]}" \
+        -v rc="${best_cpu[random/$t]}" -v tc="${best_cpu[tone/$t]}" 'BEGIN {
+        printf "%s: random codes at %.0f%% of the tone'"'"'s speed by the clock, %.0f%% by CPU time%s\n",
+            name, tw / rw * 100, tc / rc * 100, name == "this mixtool" ? " (target >= 90%)" : ""
+    }'
+done
+if [ "${#tools[@]}" -gt 1 ]; then
+    awk -v bw="${best_wall[random/1]}" -v nw="${best_wall[random/0]}" \
+        -v bc="${best_cpu[random/1]}" -v nc="${best_cpu[random/0]}" 'BEGIN {
+        printf "random codes, this against the baseline: %.2fx by the clock, %.2fx by CPU time (target >= 2x)\n",
+            bw / nw, bc / nc
+    }'
+fi
+echo "targets: extract >= 60% of the bare loop; peak RSS < 32 MB"
 
 echo
 echo "== Real-time playback through kestrel-play: $seconds s of 22050 Hz mono"

@@ -36,13 +36,40 @@ using Samples = std::vector<std::int16_t>;
 constexpr std::uint32_t kDefaultTrackOffset = 100;
 constexpr int kBlockBytes = 4608;
 
+// The ADPCM step computed from the step size with a branch for each rule, as
+// the decoder once took it: the reference its tables must match bit for bit.
+std::int32_t ReferenceDelta(std::int32_t step, std::uint32_t code) {
+    std::int32_t delta = static_cast<std::int32_t>((code & 7) * 2 + 1) * step / 8;
+    if (code & 8)
+        delta = -delta;
+    return delta;
+}
+
+std::int32_t ReferenceNibble(AdpcmState& state, std::uint32_t code) {
+    state.sample += ReferenceDelta(state.step, code);
+    if (state.sample > 32767)
+        state.sample = 32767;
+    else if (state.sample < -32768)
+        state.sample = -32768;
+    if (code & 4)
+        state.step_index += static_cast<std::int32_t>(code & 3) * 2 + 2;
+    else
+        state.step_index -= 1;
+    if (state.step_index > 88)
+        state.step_index = 88;
+    else if (state.step_index < 0)
+        state.step_index = 0;
+    state.step = kStepTable[state.step_index];
+    return state.sample;
+}
+
 // What a track's data bytes decode to from a rewind: low nibble, then high.
 Samples ReferenceDecode(const Bytes& data) {
     AdpcmState state{0, 0, 0};
     Samples samples;
     for (std::uint8_t b : data) {
-        samples.push_back(static_cast<std::int16_t>(state.DecodeNibble(b & 0x0F)));
-        samples.push_back(static_cast<std::int16_t>(state.DecodeNibble(b >> 4)));
+        samples.push_back(static_cast<std::int16_t>(ReferenceNibble(state, b & 0x0F)));
+        samples.push_back(static_cast<std::int16_t>(ReferenceNibble(state, b >> 4)));
     }
     return samples;
 }
@@ -134,53 +161,99 @@ protected:
 };
 
 TEST(AdpcmTest, FirstCodesAfterARewind) {
-    AdpcmState state{0, 0, 0};
+    AdpcmDecoder adpcm;
     // The first code cannot move the sample: the step is still 0.
-    EXPECT_EQ(state.DecodeNibble(0x7), 0);
-    EXPECT_EQ(state.step_index, 8);
-    EXPECT_EQ(state.DecodeNibble(0x7), 30); // 15 × 16 / 8
-    EXPECT_EQ(state.step_index, 16);
-    EXPECT_EQ(state.step, 34);
+    EXPECT_EQ(adpcm.DecodeNibble(0x7), 0);
+    EXPECT_EQ(adpcm.state().step_index, 8);
+    EXPECT_EQ(adpcm.DecodeNibble(0x7), 30); // 15 × 16 / 8
+    EXPECT_EQ(adpcm.state().step_index, 16);
+    EXPECT_EQ(adpcm.state().step, 34);
     // The magnitude is rounded down before the sign: -(15 × 34 / 8) = -63.
-    EXPECT_EQ(state.DecodeNibble(0xF), -33);
-    EXPECT_EQ(state.step_index, 24);
-    EXPECT_EQ(state.step, 73);
-    EXPECT_EQ(state.DecodeNibble(0x0), -24); // 1 × 73 / 8 = 9
-    EXPECT_EQ(state.step_index, 23);
-    EXPECT_EQ(state.step, 66);
+    EXPECT_EQ(adpcm.DecodeNibble(0xF), -33);
+    EXPECT_EQ(adpcm.state().step_index, 24);
+    EXPECT_EQ(adpcm.state().step, 73);
+    EXPECT_EQ(adpcm.DecodeNibble(0x0), -24); // 1 × 73 / 8 = 9
+    EXPECT_EQ(adpcm.state(), (AdpcmState{23, -24, 66}));
+}
+
+// Every state the decoder can reach (each step index with its step size, and
+// the state a rewind leaves) under every code, from samples spread over the
+// whole range and on both sides of each clamp's edge: the sample returned and
+// the state after are the reference's, and so is a decoder started from that
+// state again.
+TEST(AdpcmTest, EveryStateAndCodeStepsExactlyAsTheReference) {
+    std::vector<AdpcmState> states{{0, 0, 0}};
+    for (std::int32_t index = 0; index < kStepTableSize; ++index)
+        states.push_back({index, 0, kStepTable[index]});
+    long compared = 0;
+    long differing = 0;
+    for (const AdpcmState& reachable : states) {
+        for (std::uint32_t code = 0; code < 16; ++code) {
+            std::vector<std::int32_t> samples{32767};
+            for (std::int32_t sample = -32768; sample <= 32767; sample += 61)
+                samples.push_back(sample);
+            const std::int32_t delta = ReferenceDelta(reachable.step, code);
+            for (std::int32_t edge : {32767 - delta, -32768 - delta})
+                for (std::int32_t sample = edge - 1; sample <= edge + 1; ++sample)
+                    if (sample >= -32768 && sample <= 32767)
+                        samples.push_back(sample);
+            for (std::int32_t sample : samples) {
+                AdpcmState before = reachable;
+                before.sample = sample;
+                AdpcmState expected = before;
+                const std::int32_t expected_sample = ReferenceNibble(expected, code);
+                AdpcmDecoder adpcm(before);
+                const std::int32_t got = adpcm.DecodeNibble(code);
+                ++compared;
+                if (got != expected_sample || adpcm.state() != expected ||
+                    AdpcmDecoder(adpcm.state()).state() != expected) {
+                    if (++differing <= 5)
+                        ADD_FAILURE()
+                            << "index " << before.step_index << " step " << before.step
+                            << " sample " << sample << " code " << code << ": got " << got
+                            << " (index " << adpcm.state().step_index << "), expected "
+                            << expected_sample << " (index " << expected.step_index << ")";
+                }
+            }
+        }
+    }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(compared, 90L * 16 * 1000);
 }
 
 TEST(AdpcmTest, LongRunsOfExtremeCodesStayInRange) {
-    AdpcmState state{0, 0, 0};
+    AdpcmDecoder adpcm;
     for (int i = 0; i < 2000; ++i) {
-        std::int32_t sample = state.DecodeNibble(0x7);
+        std::int32_t sample = adpcm.DecodeNibble(0x7);
         ASSERT_GE(sample, 0);
         ASSERT_LE(sample, 32767);
     }
-    EXPECT_EQ(state.sample, 32767);
-    EXPECT_EQ(state.step_index, 88);
-    EXPECT_EQ(state.step, 32767);
+    EXPECT_EQ(adpcm.state(), (AdpcmState{88, 32767, 32767}));
     // From the top with the largest step, the sum is far outside 16 bits.
     for (int i = 0; i < 2000; ++i) {
-        std::int32_t sample = state.DecodeNibble(0xF);
+        std::int32_t sample = adpcm.DecodeNibble(0xF);
         ASSERT_GE(sample, -32768);
         ASSERT_LE(sample, 32767);
     }
-    EXPECT_EQ(state.sample, -32768);
-    EXPECT_EQ(state.step_index, 88);
+    EXPECT_EQ(adpcm.state(), (AdpcmState{88, -32768, 32767}));
     for (int i = 0; i < 200; ++i)
-        state.DecodeNibble(0x8);
-    EXPECT_EQ(state.step_index, 0);
-    EXPECT_EQ(state.step, 7);
-    EXPECT_EQ(state.DecodeNibble(0x8), -32768) << "1 × 7 / 8 moves nothing";
+        adpcm.DecodeNibble(0x8);
+    EXPECT_EQ(adpcm.state().step_index, 0);
+    EXPECT_EQ(adpcm.state().step, 7);
+    EXPECT_EQ(adpcm.DecodeNibble(0x8), -32768) << "1 × 7 / 8 moves nothing";
 
-    // Any mix of codes keeps the state inside its ranges.
+    // Any mix of codes keeps the state inside its ranges, step for step
+    // with the reference.
+    AdpcmState reference = adpcm.state();
     Bytes codes = PatternBytes(50000, 7);
     for (std::uint8_t b : codes) {
         std::uint32_t code = (b & 0x10) ? (b & 0x0F) : ((b & 1) ? 0x7 : 0xF);
-        std::int32_t sample = state.DecodeNibble(code);
+        std::int32_t sample = adpcm.DecodeNibble(code);
+        ASSERT_EQ(sample, ReferenceNibble(reference, code));
         ASSERT_GE(sample, -32768);
         ASSERT_LE(sample, 32767);
+        const AdpcmState state = adpcm.state();
+        ASSERT_EQ(state, reference);
         ASSERT_GE(state.step_index, 0);
         ASSERT_LE(state.step_index, 88);
         ASSERT_EQ(state.step, kStepTable[state.step_index]);

@@ -10,18 +10,18 @@
 
 std::uint8_t AdpcmEncoder::EncodeSample(std::int16_t target) {
     std::uint8_t best = 0;
-    AdpcmState best_state = state_;
+    AdpcmDecoder best_decoder = decoder_;
     std::int32_t best_error = INT32_MAX;
     for (std::uint8_t code = 0; code < 16; ++code) {
-        AdpcmState trial = state_;
+        AdpcmDecoder trial = decoder_;
         std::int32_t error = std::abs(trial.DecodeNibble(code) - target);
         if (error < best_error) {
             best = code;
-            best_state = trial;
+            best_decoder = trial;
             best_error = error;
         }
     }
-    state_ = best_state;
+    decoder_ = best_decoder;
     return best;
 }
 

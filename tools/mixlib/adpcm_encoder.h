@@ -12,11 +12,11 @@ public:
     // Picks the code for the next sample and advances the decoder copy by it.
     std::uint8_t EncodeSample(std::int16_t target);
     // What the decoder gives for the last code picked.
-    std::int16_t LastDecoded() const { return static_cast<std::int16_t>(state_.sample); }
+    std::int16_t LastDecoded() const { return static_cast<std::int16_t>(decoder_.sample()); }
 
 private:
-    // The decoder starts every track from a rewind, all fields 0.
-    AdpcmState state_{0, 0, 0};
+    // The decoder starts every track from a rewind.
+    AdpcmDecoder decoder_;
 };
 
 struct EncodedTrack {
