@@ -30,18 +30,31 @@ void PlayerState::ObserveHost() {
         SetEvent(wake_event);
 }
 
+namespace {
+
+// Reads the machine under the hand-over lock while the player has one (not
+// before init, nor after quit).
+template <typename Read> bool Look(PlayerState& p, Read read) {
+    if (!p.hand_over_ready)
+        return read(p.hand_over_state);
+    HandOverLock hold(p.hand_over, HandOverLock::Side::HostThread);
+    return read(p.hand_over_state);
+}
+
+} // namespace
+
 bool PlayerState::awaiting_restart() {
-    HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
-    return hand_over_state.phase() == Phase::Asked && !hand_over_state.Decoding();
+    return Look(*this, [](const handover::Machine& m) {
+        return m.phase() == Phase::Asked && !m.Decoding();
+    });
 }
 
 bool PlayerState::switching_track() {
-    HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
-    Phase phase = hand_over_state.phase();
-    return phase == Phase::Asked || phase == Phase::StoppedAsked;
+    return Look(*this, [](const handover::Machine& m) {
+        return m.phase() == Phase::Asked || m.phase() == Phase::StoppedAsked;
+    });
 }
 
 bool PlayerState::finish_requested() {
-    HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
-    return hand_over_state.Finishing();
+    return Look(*this, [](const handover::Machine& m) { return m.Finishing(); });
 }
