@@ -191,9 +191,22 @@ private:
 
 // A user's action, and how long the user then lets the player run.
 struct Action {
-    enum class Kind { Play, Stop, StopThenPlay, Pause, Unpause, Seek, SoundInfo, FailOpen, Listen };
+    enum class Kind {
+        Play,
+        Stop,
+        StopThenPlay,
+        Pause,
+        Unpause,
+        Seek,
+        SoundInfo,
+        FailOpen,
+        Listen,
+        PlayAgain
+    };
     Kind kind = Kind::Play;
-    int value = 0; // Seek: ms; SoundInfo: rows chosen (-1: Cancel); StopThenPlay: the gap in ms
+    // Seek: ms; SoundInfo: rows chosen (-1: Cancel); StopThenPlay, PlayAgain:
+    // the gap in ms.
+    int value = 0;
     int then_ms = 0;
 };
 
@@ -205,7 +218,7 @@ std::vector<Action> Script(std::uint32_t seed, int tracks) {
     };
     using K = Action::Kind;
     // Weights of each kind of action, in the order of Action::Kind.
-    const int weights[] = {10, 5, 8, 10, 10, 14, 16, 4, 7};
+    const int weights[] = {10, 5, 8, 10, 10, 14, 16, 4, 7, 6};
     std::vector<Action> script{{K::Play, 0, between(0, 400)}};
     const int count = between(4, 9);
     for (int n = 0; n < count; ++n) {
@@ -218,6 +231,9 @@ std::vector<Action> Script(std::uint32_t seed, int tracks) {
         case K::StopThenPlay:
             // Quick (a double click) or not, around the half second.
             action.value = between(0, 1) ? between(0, 450) : between(550, 2000);
+            break;
+        case K::PlayAgain:
+            action.value = between(0, 450);
             break;
         case K::Seek:
             // Anywhere, or near the ends of the tracks, where a seek races
@@ -394,6 +410,16 @@ private:
             break;
         case K::Listen:
             break;
+        case K::PlayAgain:
+            // As a player on repeat: the archive again once its stream has
+            // ended by itself.
+            for (int waited = 0; host_.Playing() && waited < 3000 && Pass(10);)
+                waited += 10;
+            if (!host_.Playing()) {
+                Pass(action.value);
+                host_.Play(archive_.path);
+            }
+            break;
         }
     }
 
@@ -480,7 +506,7 @@ void RunSessions(Player kind, const char* test_name) {
                                                         std::chrono::duration<double>(seconds))));
             ++sessions;
             actions += outcome.actions;
-            if (outcome.failed && ++failures <= 3)
+            if (outcome.failed && ++failures <= 5)
                 ADD_FAILURE() << "listener model, " << listener::Name(kind) << " player, session "
                               << seed << ": " << outcome.report
                               << "\n  replay: KESTREL_MODEL_SEED=" << seed

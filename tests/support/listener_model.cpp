@@ -339,13 +339,16 @@ Model::Readings Model::Done(Reading r, int rows, double at) const {
         return out;
     }
     case Phase::Ending: {
-        // A last track's end overtaken by a choice that leaves it: the
-        // stream may go on with the next one, its notice still on the way.
+        // An end whose notice has not come yet, overtaken by a choice that
+        // leaves the track and enables another: the stream may go on with
+        // that one, the notice still on its way.
         Readings out{r};
         int next = NextEnabled(r, r.track);
-        if (!r.finished && !on(r.track) && next != kNone) {
+        if (r.notices == 0 && !on(r.track) && next != kNone) {
             Reading moved = r;
             moved.phase = Phase::Waiting;
+            moved.finished = false;
+            moved.finish_grace = 0;
             moved.track = next;
             moved.pos = moved.next = 0;
             moved.notice_possible = true;
@@ -562,10 +565,12 @@ Model::Readings Model::ApplyDevice(Reading r, const Event& e, std::string* why) 
             return {};
         }
         if (e.value != Rate(r.track)) {
-            *why = (r.in_play == Reading::InPlay::Plain ? "a plain play starts track "
-                                                        : "next to be heard is track ") +
-                   std::to_string(r.track) + " at " + std::to_string(Rate(r.track)) +
-                   " Hz; the output opened at " + std::to_string(e.value) + " Hz";
+            *why =
+                std::string(r.phase == Phase::Ending ? "the stream has ended after track "
+                            : r.in_play == Reading::InPlay::Plain ? "a plain play starts track "
+                                                                  : "next to be heard is track ") +
+                std::to_string(r.track) + " at " + std::to_string(Rate(r.track)) +
+                " Hz; the output opened at " + std::to_string(e.value) + " Hz";
             return {};
         }
         r.open = true;
