@@ -49,9 +49,9 @@ constexpr double kSilenceMs = 5000;
 constexpr int kCallLimitMs = 1000;
 constexpr int kHangMs = 10000; // the watchdog ends the process
 #if defined(__SANITIZE_THREAD__)
-constexpr double kDefaultSeconds = 2.5;
+constexpr double kDefaultSeconds = 2;
 #else
-constexpr double kDefaultSeconds = 1.5;
+constexpr double kDefaultSeconds = 1;
 #endif
 
 std::string BuildDir() {
