@@ -254,6 +254,16 @@ void Model::Seek(Reading& r, std::size_t which, double at) const {
     r.since = at;
 }
 
+std::vector<int> Model::Starts(const Reading& r, int next) const {
+    if (next != kNone)
+        return {next};
+    std::vector<int> starts;
+    for (int from = r.resume_lo; from <= r.resume_hi; ++from)
+        if (from % 2 == 0)
+            starts.push_back(from);
+    return starts;
+}
+
 bool Model::CanEnd(const Reading& r) const {
     return r.phase == Phase::Playing && r.next != kNone && r.next >= Length(r.track) &&
            r.pos >= Length(r.track) && r.out_from == r.out_to && !r.change_flush;
@@ -302,7 +312,7 @@ Model::Readings Model::Done(Reading r, int rows, double at) const {
         if (next == kNone) {
             r.phase = Phase::Ending;
             r.finished = true;
-            r.finish_grace = r.next == kNone ? 0 : kBlockSamples;
+            r.finish_grace = kBlockSamples;
             return {r};
         }
         // The output is flushed; the next track is heard from its start.
@@ -312,7 +322,6 @@ Model::Readings Model::Done(Reading r, int rows, double at) const {
         r.phase = Phase::Waiting;
         r.track = next;
         r.pos = r.next = 0;
-        r.resume_lo = r.resume_hi = kNone;
         ++r.requests;
         return {r};
     }
@@ -423,12 +432,15 @@ Model::Readings Model::Write(Reading r, const Event& e, std::string* why) const 
     if (r.change_flush) {
         // The track left goes on until the dialog's flush; the new one may
         // come without it only once nothing of the old is left unheard.
-        if (r.left_next != kNone && r.out_track == r.left_track &&
-            Holds(r.left_track, r.left_next, e.bytes)) {
-            Reading x = r;
-            x.left_next += count;
-            append(x, r.left_track, r.left_next, false);
-        }
+        if (r.out_from == r.out_to || r.out_track == r.left_track)
+            for (int from : Starts(r, r.left_next))
+                if (Holds(r.left_track, from, e.bytes)) {
+                    Reading x = r;
+                    if (r.left_next == kNone)
+                        x.resume_lo = x.resume_hi = kNone;
+                    x.left_next = from + count;
+                    append(x, r.left_track, from, false);
+                }
         if (r.out_from == r.out_to)
             r.change_flush = false;
         else if (out.empty())
@@ -438,27 +450,23 @@ Model::Readings Model::Write(Reading r, const Event& e, std::string* why) const 
     if (!r.change_flush) {
         switch (r.phase) {
         case Phase::Playing:
-            if (r.next == kNone) {
-                // A late answer's play: on from where the listener was.
-                for (int from = r.resume_lo; from <= r.resume_hi; ++from)
-                    if (from % 2 == 0 && r.rate == Rate(r.track) && Holds(r.track, from, e.bytes)) {
-                        Reading x = r;
+            for (int from : Starts(r, r.next))
+                if (r.rate == Rate(r.track) && Holds(r.track, from, e.bytes)) {
+                    Reading x = r;
+                    if (r.next == kNone) {
+                        // A late answer's play: on from where the listener was.
                         x.pos = from;
-                        x.next = from + count;
                         x.resume_lo = x.resume_hi = kNone;
-                        append(x, r.track, from, false);
                     }
-                if (out.empty())
-                    *why = "a late answer goes on at an even sample in " +
-                           std::to_string(r.resume_lo) + ".." + std::to_string(r.resume_hi) +
-                           " of track " + std::to_string(r.track) + "; " + got();
-            } else if (r.rate == Rate(r.track) && Holds(r.track, r.next, e.bytes)) {
-                Reading x = r;
-                x.next += count;
-                append(x, r.track, r.next, false);
-            } else {
-                *why = expect(r.track, r.next);
-            }
+                    x.next = from + count;
+                    append(x, r.track, from, false);
+                }
+            if (out.empty())
+                *why = r.next != kNone
+                           ? expect(r.track, r.next)
+                           : "a late answer goes on at an even sample in " +
+                                 std::to_string(r.resume_lo) + ".." + std::to_string(r.resume_hi) +
+                                 " of track " + std::to_string(r.track) + "; " + got();
             break;
         case Phase::Waiting:
             // The plug-in starts the track itself; and a prompt stop-play
@@ -469,6 +477,7 @@ Model::Readings Model::Write(Reading r, const Event& e, std::string* why) const 
                 x.phase = Phase::Playing;
                 x.pos = 0;
                 x.next = count;
+                x.resume_lo = x.resume_hi = kNone;
                 append(x, r.track, 0, false);
             }
             if (player_ == Player::StopPlay) {
@@ -480,14 +489,20 @@ Model::Readings Model::Write(Reading r, const Event& e, std::string* why) const 
                 *why = expect(r.track, 0) + " (the track about to be heard)";
             break;
         case Phase::Ending:
-            if (r.finish_grace >= count && r.next != kNone && Holds(r.track, r.next, e.bytes)) {
-                Reading x = r;
-                x.finish_grace -= count;
-                x.next += count;
-                append(x, r.track, r.next, false);
-            } else {
+            // Only the block in hand when every track was disabled.
+            for (int from : Starts(r, r.next))
+                if (r.finish_grace >= count && Holds(r.track, from, e.bytes)) {
+                    Reading x = r;
+                    x.finish_grace -= count;
+                    if (r.next == kNone) {
+                        x.pos = from;
+                        x.resume_lo = x.resume_hi = kNone;
+                    }
+                    x.next = from + count;
+                    append(x, r.track, from, false);
+                }
+            if (out.empty())
                 *why = "nothing written after the stream's end; " + got();
-            }
             break;
         case Phase::Stopped:
             *why = "nothing written while stopped; " + got();
@@ -513,6 +528,7 @@ Model::Readings Model::Flush(Reading r, const Event& e, std::string* why) const 
         if (ms == 0) {
             Reading x = emptied(r);
             x.change_flush = false;
+            x.resume_lo = x.resume_hi = kNone;
             out.push_back(x);
         } else {
             *why =
@@ -695,6 +711,10 @@ Model::Readings Model::ApplyHost(Reading r, const Event& e, std::string* why) co
                     *why = "a failed play left the output open";
                     return {};
                 }
+                // Requests and notices posted before it may still come.
+                r.stale = r.stale || r.requests > 0;
+                r.notice_possible =
+                    r.notice_possible || mode == Answering::AtEnd || r.phase == Phase::Ending;
                 r.phase = Phase::Stopped;
                 r.host_playing = false;
                 r.host_stopped = true;

@@ -118,6 +118,10 @@ private:
     Readings Flush(Reading reading, const Event& event, std::string* why) const;
     Readings Done(Reading reading, int rows, double at) const;
     Readings Closure(const Reading& reading, double at) const;
+    // Where a block of a track that goes on from `next` may start: there,
+    // or after a late answer's play (`next` kNone) at any even sample of
+    // the window around where the listener was.
+    std::vector<int> Starts(const Reading& reading, int next) const;
     bool CanEnd(const Reading& reading) const;
     Reading EndTrack(Reading reading, double at) const;
     void Seek(Reading& reading, std::size_t which, double at) const;
