@@ -98,12 +98,13 @@ TEST(StressTest, HostCallsRaceThePlaybackThreadWithoutHangsLostNoticesOrForeignA
     const long handles_at_start = standin::OpenHandleCount();
     const long blocks_at_start = standin::LiveGlobalBlocks();
     // Most restart requests are answered as the media player does, the rest
-    // as other players do: with a seek, or not at all.
+    // as other players do: with a seek, or not at all. An ignored request
+    // holds the user's next action back for half a second, so few are.
     host.SetRestartAnswer([&] {
-        int pick = between(0, 9);
-        return pick < 7   ? ClockedHost::Answer::StopPlay
-               : pick < 9 ? ClockedHost::Answer::Seek
-                          : ClockedHost::Answer::Ignore;
+        int pick = between(0, 49);
+        return pick < 35   ? ClockedHost::Answer::StopPlay
+               : pick < 49 ? ClockedHost::Answer::Seek
+                           : ClockedHost::Answer::Ignore;
     });
     call("init", [] { plugin_record.init(); });
     standin::ClearMessageBoxes();

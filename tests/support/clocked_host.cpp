@@ -7,6 +7,20 @@
 
 namespace clockedhost {
 
+namespace {
+
+// A player answers a restart request within half a second of taking it from
+// its queue; the user's next action after a request it ignored comes later
+// than that, so that the plug-in can tell the two apart.
+constexpr auto kAfterIgnoredRequest = std::chrono::milliseconds(500);
+// How long a user waits for that half second while the plug-in keeps posting
+// requests (tracks that last a few ms at a fast clock) before acting anyway.
+constexpr auto kUserPatience = std::chrono::milliseconds(3000);
+constexpr int kDefaultLatenessMs = 2500;
+constexpr auto kTurn = std::chrono::milliseconds(1);
+
+} // namespace
+
 ClockedHost::ClockedHost(PluginRecord& record, double speed)
     : record_(record), saved_(record), output_(OutputDeviceOptions{speed}, &log_, nullptr),
       services_(DspMode::Off, nullptr, &log_), window_(this) {
@@ -26,14 +40,23 @@ void ClockedHost::SetCallHooks(std::function<void(const char*)> enter,
     leave_ = std::move(leave);
 }
 
-void ClockedHost::Enter(const char* what) {
+int ClockedHost::Call(const char* what, Caller caller, int argument,
+                      const std::function<int()>& call) {
+    if (journal_)
+        journal_(Step{what, caller, false, argument});
     if (enter_)
         enter_(what);
-}
-
-void ClockedHost::Leave() {
+    int result = call();
     if (leave_)
         leave_();
+    if (journal_)
+        journal_(Step{what, caller, true, result});
+    return result;
+}
+
+void ClockedHost::Note(const char* what, Caller caller) {
+    if (journal_)
+        journal_(Step{what, caller, false, 0});
 }
 
 void ClockedHost::OnRestartRequest() {
@@ -48,28 +71,79 @@ void ClockedHost::Pump() {
     window_.PumpMessages();
 }
 
+void ClockedHost::Freeze(bool frozen) {
+    frozen_ += frozen ? 1 : -1;
+    output_.FreezeClock(frozen_ > 0);
+}
+
+void ClockedHost::ServeFirst() {
+    const auto patience = Clock::now() + kUserPatience;
+    for (;;) {
+        // A busy player handles no input: the action waits for the spell's end.
+        if (busy_)
+            std::this_thread::sleep_until(busy_until_);
+        Serve();
+        if (busy_)
+            continue;
+        if (!ignored_ || Clock::now() - ignored_at_ >= kAfterIgnoredRequest)
+            return;
+        if (Clock::now() >= patience) {
+            ++hurried_;
+            return;
+        }
+        std::this_thread::sleep_for(kTurn);
+    }
+}
+
 int ClockedHost::Play(const std::string& file) {
+    ServeFirst();
     output_.SetHostPaused(false);
-    Pump(); // what came before the user's play belongs to the stream before
     ++user_commands_;
-    return PlayStream(file);
+    return PlayStream(file, Caller::User);
 }
 
 void ClockedHost::Stop() {
-    Pump(); // what came before the user's stop belongs to the stream stopped
+    ServeFirst();
     ++user_commands_;
-    StopStream();
+    StopStream(Caller::User);
     output_.SetHostPaused(false);
 }
 
-int ClockedHost::PlayStream(const std::string& file) {
+void ClockedHost::Pause() {
+    ServeFirst();
+    // As a player's pause button: nothing to pause while nothing plays.
+    if (!playing_)
+        return;
+    Call("pause", Caller::User, 0, [this] { return record_.pause(), 0; });
+    output_.SetHostPaused(true);
+}
+
+void ClockedHost::Unpause() {
+    ServeFirst();
+    output_.SetHostPaused(false);
+    Call("unpause", Caller::User, 0, [this] { return record_.unpause(), 0; });
+}
+
+void ClockedHost::Seek(int ms) {
+    ServeFirst();
+    // The seek bar only moves while a stream plays.
+    if (!playing_)
+        return;
+    Call("set_output_time", Caller::User, ms,
+         [this, ms] { return record_.set_output_time(ms), 0; });
+}
+
+void ClockedHost::UserAction(const char* what, int value, const std::function<void()>& call) {
+    ServeFirst();
+    Call(what, Caller::User, value, [&call] { return call(), 0; });
+}
+
+int ClockedHost::PlayStream(const std::string& file, Caller caller) {
     if (playing_)
-        StopStream();
+        StopStream(caller);
     file_ = file;
-    Enter("play");
     output_.SetHostStopped(false);
-    int result = record_.play(file.c_str());
-    Leave();
+    int result = Call("play", caller, 0, [this, &file] { return record_.play(file.c_str()); });
     if (result == 0) {
         sessions_.push_back(Session{});
         playing_ = true;
@@ -79,55 +153,85 @@ int ClockedHost::PlayStream(const std::string& file) {
     return result;
 }
 
-void ClockedHost::StopStream() {
+void ClockedHost::StopStream(Caller caller) {
     if (!playing_)
         return;
     // Whatever the stream posted before it is stopped belongs to it.
     Pump();
     bool ended = player.thread != NO_THREAD && player.thread != nullptr &&
                  WaitForSingleObject(player.thread, 0) == WAIT_OBJECT_0;
-    Enter("stop");
-    record_.stop();
-    output_.SetHostStopped(true);
-    Leave();
+    Call("stop", caller, 0, [this] {
+        record_.stop();
+        output_.SetHostStopped(true);
+        return 0;
+    });
     playing_ = false;
     sessions_.back().ended_by_itself = ended;
     Pump();
 }
 
-void ClockedHost::Pause() {
-    // As a player's pause button: nothing to pause while nothing plays.
-    if (!playing_)
-        return;
-    Enter("pause");
-    record_.pause();
-    Leave();
-    output_.SetHostPaused(true);
-}
-
-void ClockedHost::Unpause() {
-    output_.SetHostPaused(false);
-    Enter("unpause");
-    record_.unpause();
-    Leave();
-}
-
 void ClockedHost::Settle() {
-    output_.FreezeClock(true);
+    Freeze(true);
     for (int round = 0; round < 50; ++round) {
         Stop();
         if (Serve() == 0 && !playing_)
             break;
     }
     Stop();
-    output_.FreezeClock(false);
+    Freeze(false);
+}
+
+void ClockedHost::AnswerRestart(Answer answer, bool current) {
+    switch (answer) {
+    case Answer::StopPlay:
+    case Answer::Late:
+        // Stop and play of the same entry, back to back. The clock is held
+        // meanwhile, as it barely moves in the few ms this takes at the
+        // speed of real time: the listener is where the stop found them.
+        Freeze(true);
+        if (playing_) {
+            Call("get_output_time", Caller::Answer, 0,
+                 [this] { return record_.get_output_time(); });
+            Call("get_length", Caller::Answer, 0, [this] { return record_.get_length(); });
+        }
+        PlayStream(file_, Caller::Answer);
+        Freeze(false);
+        break;
+    case Answer::Seek:
+        if (current)
+            Call("set_output_time", Caller::Answer, 0,
+                 [this] { return record_.set_output_time(0), 0; });
+        break;
+    case Answer::Ignore:
+        ignored_ = true;
+        ignored_at_ = Clock::now();
+        break;
+    }
 }
 
 int ClockedHost::Serve() {
+    bool after_busy = false;
+    if (busy_) {
+        if (Clock::now() < busy_until_)
+            return 0;
+        busy_ = false;
+        after_busy = true;
+    }
     Pump();
     int handled = 0;
     while (!inbox_.empty()) {
         Posted posted = inbox_.front();
+        Answer answer = Answer::StopPlay;
+        if (posted.message == kRestartRequest) {
+            // What came while the player was busy is answered at once.
+            answer = after_busy ? Answer::StopPlay : answer_ ? answer_() : Answer::StopPlay;
+            if (answer == Answer::Late) {
+                busy_ = true;
+                busy_until_ = Clock::now() + std::chrono::milliseconds(
+                                                 lateness_ ? lateness_() : kDefaultLatenessMs);
+                return handled;
+            }
+        }
         inbox_.erase(inbox_.begin());
         ++handled;
         // Sessions are numbered from 1 in the inbox: 0 means before any play.
@@ -136,32 +240,36 @@ int ClockedHost::Serve() {
         if (posted.message == kEndOfStreamNotice) {
             if (from)
                 ++from->notices;
-            if (current)
-                Stop();
+            Note("end_of_stream", Caller::Answer);
+            if (current) {
+                ++user_commands_;
+                StopStream(Caller::Answer);
+                output_.SetHostPaused(false);
+            }
         } else if (posted.message == kRestartRequest) {
             if (from)
                 ++from->restarts;
-            Answer answer = answer_ ? answer_() : Answer::StopPlay;
-            if (answer == Answer::StopPlay)
-                PlayStream(file_);
-            else if (answer == Answer::Seek && current) {
-                Enter("set_output_time");
-                record_.set_output_time(0);
-                Leave();
-            }
+            Note("restart_request", Caller::Answer);
+            AnswerRestart(answer, current);
         }
         Pump();
+    }
+    // The player shows the time and length of what plays on every turn.
+    if (playing_) {
+        Call("get_output_time", Caller::Loop, 0, [this] { return record_.get_output_time(); });
+        Call("get_length", Caller::Loop, 0, [this] { return record_.get_length(); });
+        Call("is_paused", Caller::Loop, 0, [this] { return record_.is_paused(); });
     }
     return handled;
 }
 
 bool ClockedHost::ServeUntil(const std::function<bool()>& done, int timeout_ms) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    auto until = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
+        if (Clock::now() > until)
             return false;
         Serve();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(kTurn);
     }
     return true;
 }
