@@ -219,7 +219,7 @@ void Machine::Enter(const Row& row, const Facts& facts) {
         chosen_ = row.action == A::Choose;
         if (row.event == TrackEnd)
             silent_tracks_ = facts.yielded ? 0 : silent_tracks_ + 1;
-        if (row.action == A::CommitAndAsk) {
+        if (row.action == A::CommitAndAsk && !live_) {
             live_ = true;
             taken_ = false;
             posted_at_ = facts.now;
@@ -259,9 +259,10 @@ Action Machine::Step(Event event, const Facts& facts) {
             !Holds(row.also, event, facts))
             continue;
         Action action = row.action;
-        // One request at a time: while the last one still waits in the
-        // player's queue, a new choice only re-aims it.
-        const bool reaim = action == A::CommitAndAsk && live_ && !taken_;
+        // One request at a time: while the last one waits for its answer (in
+        // the player's queue, or taken and being answered), a new choice only
+        // re-aims it; the answer starts the newest.
+        const bool reaim = action == A::CommitAndAsk && live_;
         Enter(row, facts);
         return reaim ? A::Commit : action;
     }

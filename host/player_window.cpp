@@ -43,6 +43,26 @@ bool PlayerWindow::PumpMessages() {
     return true;
 }
 
+bool PlayerWindow::PumpOne() {
+    MSG message;
+    if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) || message.message == WM_QUIT)
+        return false;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+    return true;
+}
+
+bool PlayerWindow::RestartRequestWaits() const {
+    MSG message;
+    return PeekMessageA(&message, window_, 0, 0, PM_NOREMOVE) &&
+           message.message == kRestartRequest && message.lParam == kRestartRequestCode;
+}
+
+bool PlayerWindow::EndOfStreamNoticeWaits() const {
+    MSG message;
+    return PeekMessageA(&message, window_, kEndOfStreamNotice, kEndOfStreamNotice, PM_NOREMOVE);
+}
+
 LRESULT CALLBACK PlayerWindow::WindowProc(HWND window, UINT message, WPARAM first, LPARAM second) {
     PlayerWindow* self = the_window;
     if (self && message == kStageMessage) {

@@ -36,6 +36,14 @@ public:
     // Dispatches every message waiting in the thread's queue. False once
     // WM_QUIT has been taken.
     bool PumpMessages();
+    // Takes and dispatches the first message waiting, if any; true if one
+    // was. A player's loop handles one message before it takes the next.
+    bool PumpOne();
+    // Whether the first message waiting for the window is the plug-in's
+    // restart request, and whether an end-of-stream notice waits (nothing
+    // is taken).
+    bool RestartRequestWaits() const;
+    bool EndOfStreamNoticeWaits() const;
 
     // Stage messages answered, and of those, how many on a thread other than
     // the window's own (which a real window never does).

@@ -59,16 +59,26 @@ void ClockedHost::Note(const char* what, Caller caller) {
         journal_(Step{what, caller, false, 0});
 }
 
+// A message the player's own loop took is handled there; one that another
+// loop dispatched (the Sound Info dialog's, while it is open) is handled at
+// once, as a window procedure handles it.
 void ClockedHost::OnRestartRequest() {
-    inbox_.push_back(Posted{kRestartRequest, sessions_.size(), user_commands_});
+    Posted posted{kRestartRequest, sessions_.size(), user_commands_};
+    if (serving_) {
+        inbox_.push_back(posted);
+        return;
+    }
+    Answer answer = answer_ ? answer_() : Answer::StopPlay;
+    Handle(posted, answer == Answer::Late ? Answer::StopPlay : answer);
 }
 
 void ClockedHost::OnEndOfStream() {
-    inbox_.push_back(Posted{kEndOfStreamNotice, sessions_.size(), user_commands_});
-}
-
-void ClockedHost::Pump() {
-    window_.PumpMessages();
+    std::size_t session = notice_owner_ ? std::exchange(notice_owner_, 0) : sessions_.size();
+    Posted posted{kEndOfStreamNotice, session, user_commands_};
+    if (serving_)
+        inbox_.push_back(posted);
+    else
+        Handle(posted, Answer::StopPlay);
 }
 
 void ClockedHost::Freeze(bool frozen) {
@@ -116,11 +126,13 @@ void ClockedHost::Pause() {
         return;
     Call("pause", Caller::User, 0, [this] { return record_.pause(), 0; });
     output_.SetHostPaused(true);
+    fprintf(stderr, "%u host pause\n", (unsigned)(GetTickCount() % 100000));
 }
 
 void ClockedHost::Unpause() {
     ServeFirst();
     output_.SetHostPaused(false);
+    fprintf(stderr, "%u host unpause\n", (unsigned)(GetTickCount() % 100000));
     Call("unpause", Caller::User, 0, [this] { return record_.unpause(), 0; });
 }
 
@@ -156,10 +168,14 @@ int ClockedHost::PlayStream(const std::string& file, Caller caller) {
 void ClockedHost::StopStream(Caller caller) {
     if (!playing_)
         return;
-    // Whatever the stream posted before it is stopped belongs to it.
-    Pump();
+    // What the stream posted and the player has not taken yet stays queued:
+    // the player's loop takes it after the stop, in order.
     bool ended = player.thread != NO_THREAD && player.thread != nullptr &&
                  WaitForSingleObject(player.thread, 0) == WAIT_OBJECT_0;
+    // The notice of a stream that ended by itself may still wait: it is that
+    // stream's, whenever the loop takes it.
+    if (ended && window_.EndOfStreamNoticeWaits())
+        notice_owner_ = sessions_.size();
     Call("stop", caller, 0, [this] {
         record_.stop();
         output_.SetHostStopped(true);
@@ -167,7 +183,6 @@ void ClockedHost::StopStream(Caller caller) {
     });
     playing_ = false;
     sessions_.back().ended_by_itself = ended;
-    Pump();
 }
 
 void ClockedHost::Settle() {
@@ -209,6 +224,27 @@ void ClockedHost::AnswerRestart(Answer answer, bool current) {
     }
 }
 
+void ClockedHost::Handle(const Posted& posted, Answer answer) {
+    // Sessions are numbered from 1 in the inbox: 0 means before any play.
+    Session* from = posted.session > 0 ? &sessions_[posted.session - 1] : nullptr;
+    bool current = posted.user_commands == user_commands_ && playing_;
+    if (posted.message == kEndOfStreamNotice) {
+        if (from)
+            ++from->notices;
+        Note("end_of_stream", Caller::Answer);
+        if (current) {
+            ++user_commands_;
+            StopStream(Caller::Answer);
+            output_.SetHostPaused(false);
+        }
+    } else if (posted.message == kRestartRequest) {
+        if (from)
+            ++from->restarts;
+        Note("restart_request", Caller::Answer);
+        AnswerRestart(answer, current);
+    }
+}
+
 int ClockedHost::Serve() {
     bool after_busy = false;
     if (busy_) {
@@ -217,13 +253,15 @@ int ClockedHost::Serve() {
         busy_ = false;
         after_busy = true;
     }
-    Pump();
+    // One message at a time, each handled before the next is taken, as a
+    // Win32 player's loop does: what the plug-in posted after a restart
+    // request waits in the queue while the player answers it.
     int handled = 0;
-    while (!inbox_.empty()) {
-        Posted posted = inbox_.front();
+    for (;;) {
         Answer answer = Answer::StopPlay;
-        if (posted.message == kRestartRequest) {
-            // What came while the player was busy is answered at once.
+        if (window_.RestartRequestWaits()) {
+            // What came while the player was busy is answered at once. A busy
+            // player leaves the request in its queue.
             answer = after_busy ? Answer::StopPlay : answer_ ? answer_() : Answer::StopPlay;
             if (answer == Answer::Late) {
                 busy_ = true;
@@ -232,27 +270,17 @@ int ClockedHost::Serve() {
                 return handled;
             }
         }
-        inbox_.erase(inbox_.begin());
+        serving_ = true;
+        const bool took = window_.PumpOne();
+        serving_ = false;
+        if (!took)
+            break;
+        if (inbox_.empty())
+            continue;
+        Posted posted = inbox_.front();
+        inbox_.clear();
         ++handled;
-        // Sessions are numbered from 1 in the inbox: 0 means before any play.
-        Session* from = posted.session > 0 ? &sessions_[posted.session - 1] : nullptr;
-        bool current = posted.user_commands == user_commands_ && playing_;
-        if (posted.message == kEndOfStreamNotice) {
-            if (from)
-                ++from->notices;
-            Note("end_of_stream", Caller::Answer);
-            if (current) {
-                ++user_commands_;
-                StopStream(Caller::Answer);
-                output_.SetHostPaused(false);
-            }
-        } else if (posted.message == kRestartRequest) {
-            if (from)
-                ++from->restarts;
-            Note("restart_request", Caller::Answer);
-            AnswerRestart(answer, current);
-        }
-        Pump();
+        Handle(posted, answer);
     }
     // The player shows the time and length of what plays on every turn.
     if (playing_) {

@@ -138,7 +138,6 @@ private:
     void StopStream(Caller caller);
     int Call(const char* what, Caller caller, int argument, const std::function<int()>& call);
     void Note(const char* what, Caller caller);
-    void Pump();
     // Holds the output's clock (nested: Settle holds it around answers that
     // hold it too).
     void Freeze(bool frozen);
@@ -162,7 +161,13 @@ private:
         std::size_t session;
         unsigned user_commands;
     };
+    // What the player's loop took last, handled once its dispatch returns.
     std::vector<Posted> inbox_;
+    bool serving_ = false;
+    void Handle(const Posted& posted, Answer answer);
+    // The session (from 1) whose end-of-stream notice still waited in the
+    // queue when it was stopped; 0: none.
+    std::size_t notice_owner_ = 0;
     std::function<Answer()> answer_;
     std::function<int()> lateness_;
     // A late player's busy spell, with the request it leaves in its queue.
