@@ -11,7 +11,7 @@
 #include "host/output_device.h"
 #include "host/player_window.h"
 #include "host/status_line.h"
-#include "host/wav_writer.h"
+#include "host/heard_recorder.h"
 
 #include <cstdint>
 #include <memory>
@@ -43,6 +43,7 @@ struct PlayerOptions {
     RestartAnswer restart_answer = RestartAnswer::StopPlay;
     double until_ms = -1; // stop once this much audio has been heard in all; -1: never
     std::string wav_path;
+    std::string pcm_path;
     std::string events_path;
     int volume = 255;
     int pan = 0;
@@ -84,7 +85,7 @@ private:
 
     PlayerOptions options_;
     EventLog log_;
-    WavWriter wav_;
+    HeardRecorder heard_;
     std::unique_ptr<OutputDevice> device_;
     std::unique_ptr<HostServices> services_;
     std::unique_ptr<MessageBoxWatch> boxes_;
