@@ -26,9 +26,10 @@ kp_note=""     # the one line that says what was done about them
 
 kp_say() { echo "$KP_WHO: $*" >&2; }
 
-# apt-get update, retrying each download (Acquire::Retries) and, while an
-# index still fails, the whole update after a pause (a sync takes minutes).
-# Fills kp_failed; fails only when nothing could be fetched at all.
+# apt-get update for installing PACKAGE..., retrying each download
+# (Acquire::Retries) and, while an index that matters still fails, the whole
+# update after a pause (a sync takes minutes). Fills kp_failed; fails only
+# when apt failed without naming an index.
 kp_update() {
     local attempt status
     for ((attempt = 1; attempt <= KP_ATTEMPTS; attempt++)); do
@@ -36,7 +37,7 @@ kp_update() {
         status=$?
         # A suite that cannot be reached at all is only a warning to apt.
         mapfile -t kp_failed < <(kp_failed_indexes <"$KP_LOG")
-        [ ${#kp_failed[@]} -gt 0 ] || break
+        [ ${#kp_failed[@]} -gt 0 ] && ! kp_failures_unneeded "$@" || break
         [ $attempt = "$KP_ATTEMPTS" ] || sleep "$KP_PAUSE"
     done
     if [ $status != 0 ] && [ ${#kp_failed[@]} = 0 ]; then
@@ -59,6 +60,13 @@ kp_failed_indexes() {
     done | sort -u
 }
 
+# Whether every index in kp_failed is an i386 one and no PACKAGE is for i386.
+kp_failures_unneeded() {
+    local p line
+    for p in "$@"; do [[ $p != *:i386 ]] || return 1; done
+    for line in "${kp_failed[@]}"; do [[ $line == *" i386" ]] || return 1; done
+}
+
 # The plan for installing PACKAGE... (names with :i386 for the other
 # architecture): after kp_update, pins out every suite one of whose indexes
 # failed, unless all of them are i386 indexes and no i386 package is wanted
@@ -66,15 +74,9 @@ kp_failed_indexes() {
 # included). Sets kp_note and writes the pins; fails, saying why and what to
 # do, if the packages cannot then be installed at consistent versions.
 kp_plan() {
-    local wanted_i386=0 line suite component arch ignore_i386=1
-    for p in "$@"; do [[ $p == *:i386 ]] && wanted_i386=1; done
     kp_pinned=()
     kp_note=""
     : >"$KP_PREFS_FILE"
-    for line in "${kp_failed[@]}"; do
-        read -r suite component arch <<<"$line"
-        [ "$arch" = i386 ] || ignore_i386=0
-    done
     [ ${#kp_failed[@]} = 0 ] && return 0
     local failed_list
     failed_list=$(printf '%s\n' "${kp_failed[@]}" | sed -E 's/ - -$/ (release file)/' | paste -sd, - |
@@ -82,7 +84,7 @@ kp_plan() {
     local why
     why=$(grep -m1 -oE '(File has unexpected size|Hash Sum mismatch|Mirror sync in progress|Could not connect|Temporary failure)[^[]*' "$KP_LOG" |
         sed -E 's/ +$//')
-    if [ $ignore_i386 = 1 ] && [ $wanted_i386 = 0 ]; then
+    if kp_failures_unneeded "$@"; then
         kp_note="index $failed_list did not arrive (${why:-see apt-get update}); no i386 package is needed here, so every suite is used"
         return 0
     fi

@@ -46,7 +46,7 @@ kernel_runs_32bit() {
 # this run only: apt reads them from a throw-away copy of the machine's
 # preferences file (KP_PREFS_FILE, through KP_PREFS_OPTION).
 setup_package_step() {
-    kp_update || return 1
+    kp_update "$@" || return 1
     kp_plan "$@" || return 1
     # The machine's own preferences file, which the option replaces, first.
     local own=""
