@@ -82,8 +82,10 @@ kp_plan() {
     failed_list=$(printf '%s\n' "${kp_failed[@]}" | sed -E 's/ - -$/ (release file)/' | paste -sd, - |
         sed 's/,/, /g')
     local why
-    why=$(grep -m1 -oE '(File has unexpected size|Hash Sum mismatch|Mirror sync in progress|Could not connect|Temporary failure)[^[]*' "$KP_LOG" |
+    why=$(grep -m1 -oE '(File has unexpected size|Hash Sum mismatch|Mirror sync in progress|Could not (connect|resolve)|Temporary failure)[^[]*' "$KP_LOG" |
         sed -E 's/ +$//')
+    local advice="wait until the mirror's sync is over (usually within the hour) and run it again"
+    [[ ! $why =~ ^(Could|Temporary) ]] || advice="check this machine's network and apt sources, then run it again"
     if kp_failures_unneeded "$@"; then
         kp_note="index $failed_list did not arrive (${why:-see apt-get update}); no i386 package is needed here, so every suite is used"
         return 0
@@ -94,7 +96,7 @@ kp_plan() {
         sort -u | grep -vxF -f <(printf '%s\n' "${kp_pinned[@]}") | paste -sd' ' -)
     if [ -z "$kept" ]; then
         kp_say "step 'apt-get update': index $failed_list did not arrive (${why:-see $KP_LOG}) and no other suite is left to install from"
-        kp_say "wait until the mirror's sync is over (usually within the hour) and run it again"
+        kp_say "$advice"
         return 1
     fi
     # By code name and by archive name: a source may call the suite either.

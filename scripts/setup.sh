@@ -92,7 +92,8 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-setup.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export DEBIAN_FRONTEND=noninteractive
-KP_APT=(apt-get -q)
+# apt's messages in English: the plan reads which index failed from them.
+KP_APT=(env LC_ALL=C apt-get -q)
 KP_LOG=$work/apt.log
 KP_WHO=setup
 KP_PREFS_FILE=$work/preferences
