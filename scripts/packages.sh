@@ -136,6 +136,7 @@ kp_simulate() {
     mixed=$(kp_mixed_versions <<<"$out")
     if [ -n "$mixed" ]; then
         kp_say "step 'install' would hold packages at two versions across architectures: $mixed"
+        kp_say "wait until the mirror's sync is over (usually within the hour) and run it again"
         return 1
     fi
 }

@@ -75,7 +75,8 @@ if [ "$profile" = test ]; then
         packages+=("${i386_packages[@]}")
         if ! dpkg --print-foreign-architectures | grep -qx i386; then
             say "adding the i386 architecture (for ${i386_packages[*]})"
-            dpkg --add-architecture i386
+            dpkg --add-architecture i386 ||
+                { say "step 'dpkg --add-architecture i386' failed: run set-up as root"; exit 1; }
         fi
     fi
 fi
