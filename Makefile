@@ -9,10 +9,14 @@ PRESETS := native native-asan native-tsan win32 win64
 # Each stage of the tests says how long it took.
 TIMED := bash scripts/timed.sh
 
-.PHONY: demo test test-fuzz test-win32-guest setup build format-check bench fuzz clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+.PHONY: demo test test-fuzz test-win32-guest setup setup-demo build format-check bench fuzz clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 setup:
-	@bash scripts/setup.sh
+	@bash scripts/setup.sh test
+
+# The demo needs a compiler, CMake and Ninja only.
+setup-demo:
+	@bash scripts/setup.sh demo
 
 # Static pattern rules: make looks for no implicit rule for a phony target.
 $(addprefix build-,$(PRESETS)): build-%: setup
@@ -48,8 +52,12 @@ format-check:
 	if ! clang-format --dry-run --Werror $$files; then \
 	  echo "Formatting differs from .clang-format (run clang-format -i)"; exit 1; fi
 
-demo: build-native
-	@bash scripts/demo.sh build/native demo
+# Only the plug-in, mixtool and kestrel-play (the demo preset), not the tests.
+demo: setup-demo
+	@echo "== Building the demo's programs"
+	@cmake --preset demo >/dev/null
+	@$(TIMED) build-demo cmake --build --preset demo -j $(JOBS)
+	@bash scripts/demo.sh build/demo demo
 
 bench: build-native
 	@bash scripts/bench.sh build/native

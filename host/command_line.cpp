@@ -102,6 +102,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* e
             options.device.speed = speed;
         } else if (word == "--wav") {
             options.wav_path = value;
+        } else if (word == "--pcm") {
+            options.pcm_path = value;
         } else if (word == "--events") {
             options.events_path = value;
         } else if (word == "--seek") {

@@ -10,7 +10,8 @@ constexpr double kFastSpeed = 1000.0; // seconds of audio per second: the plug-i
 
 constexpr char kUsage[] =
     "usage: kestrel-play [--plugin PATH] [--fast | --speed N] [--wav OUT.wav]\n"
-    "                    [--events OUT.jsonl] [--seek MS@AT]... [--pause AT:FOR]...\n"
+    "                    [--pcm OUT.pcm] [--events OUT.jsonl] [--seek MS@AT]...\n"
+    "                    [--pause AT:FOR]...\n"
     "                    [--dsp double|half|zero|send] [--until MS] [--fail-open N]\n"
     "                    [--restart-answer stop-play|seek|ignore|late[:MS]]\n"
     "                    [--user STEP[@AT],...]...\n"
@@ -20,7 +21,11 @@ constexpr char kUsage[] =
     "on a headless output device with a two-second buffer drained in real time.\n"
     "  --fast          drain as fast as the plug-in keeps up; actions at exact times\n"
     "  --speed N       drain at N times real time\n"
-    "  --wav OUT       write every byte heard (format of the first audio heard)\n"
+    "  --wav OUT       write what was heard as one 16-bit WAV file in which every\n"
+    "                  track sounds at its own speed: at the highest rate heard,\n"
+    "                  audio at lower rates resampled to it\n"
+    "  --pcm OUT       write the exact bytes heard, as the plug-in wrote them, in\n"
+    "                  order and without a header\n"
     "  --events OUT    log every call, message, message box and gap heard as JSON\n"
     "                  lines\n"
     "  --seek MS@AT    ask for a seek to MS once the output time reaches AT\n"
@@ -51,8 +56,9 @@ constexpr char kUsage[] =
     "  --dialog-events OUT  log the steps and what the dialogs show as JSON lines\n"
     "  --shots DIR     where shot=NAME waits for the file NAME.done\n"
     "Actions run in the order given. Exit status: 0 played, 1 a play failed,\n"
-    "2 bad arguments or no plug-in, 3 the plug-in broke the output's contract\n"
-    "(or played audio while paused), 4 a dialog step failed.\n";
+    "2 bad arguments, no plug-in or an output file that cannot be written,\n"
+    "3 the plug-in broke the output's contract (or played audio while paused),\n"
+    "4 a dialog step failed.\n";
 
 struct CommandLine {
     PlayerOptions options;

@@ -39,8 +39,9 @@ int Player::Run(const std::vector<std::string>& archives) {
         std::fprintf(stderr, "kestrel-play: cannot write %s\n", options_.events_path.c_str());
         return kExitSetUpFailed;
     }
-    if (!options_.wav_path.empty() && !wav_.Open(options_.wav_path)) {
-        std::fprintf(stderr, "kestrel-play: cannot write %s\n", options_.wav_path.c_str());
+    std::string error;
+    if (!heard_.Open(options_.wav_path, options_.pcm_path, &error)) {
+        std::fprintf(stderr, "kestrel-play: %s\n", error.c_str());
         return kExitSetUpFailed;
     }
     if (!Load())
@@ -62,7 +63,10 @@ int Player::Run(const std::vector<std::string>& archives) {
         .Int("stage_answered", services_->StageMessagesAnswered())
         .Int("stage_answered_elsewhere", window_->StageMessagesAnsweredElsewhere());
     Unload();
-    wav_.Close();
+    if (!heard_.Close(&error)) {
+        std::fprintf(stderr, "kestrel-play: %s\n", error.c_str());
+        return kExitSetUpFailed;
+    }
     if (violations > 0)
         return kExitContractBroken;
     return failed_plays_ > 0 ? kExitPlayFailed : kExitPlayed;
@@ -97,7 +101,7 @@ bool Player::Load() {
     device_ = std::make_unique<OutputDevice>(
         options_.device, &log_,
         [this](const char* bytes, int count, int rate, int channels, int bits) {
-            wav_.Append(bytes, count, rate, channels, bits);
+            heard_.Append(bytes, count, rate, channels, bits);
         });
     services_ = std::make_unique<HostServices>(options_.dsp, window_->Handle(), &log_);
 

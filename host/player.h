@@ -12,7 +12,7 @@
 #include "host/output_device.h"
 #include "host/player_window.h"
 #include "host/status_line.h"
-#include "host/wav_writer.h"
+#include "host/heard_recorder.h"
 
 #include <cstdint>
 #include <memory>
@@ -58,6 +58,7 @@ struct PlayerOptions {
     std::vector<UserStep> user;
     double until_ms = -1; // stop once this much audio has been heard in all; -1: never
     std::string wav_path;
+    std::string pcm_path;
     std::string events_path;
     int volume = 255;
     int pan = 0;
@@ -110,7 +111,7 @@ private:
 
     PlayerOptions options_;
     EventLog log_;
-    WavWriter wav_;
+    HeardRecorder heard_;
     std::unique_ptr<OutputDevice> device_;
     std::unique_ptr<HostServices> services_;
     std::unique_ptr<MessageBoxWatch> boxes_;

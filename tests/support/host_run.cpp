@@ -176,8 +176,8 @@ std::string PluginFolder::MakeTrack(const std::string& name, int rate, double se
 
 int PluginFolder::Play(const std::string& arguments, const std::string& tag) const {
     std::string command = Quote(BuildDir() + "/host/kestrel-play") + " --plugin " +
-                          Quote(Plugin()) + " --events " + Quote(Path(tag + ".jsonl")) + " --wav " +
-                          Quote(Path(tag + ".wav")) + " " + arguments;
+                          Quote(Plugin()) + " --events " + Quote(Path(tag + ".jsonl")) + " --pcm " +
+                          Quote(Path(tag + ".pcm")) + " " + arguments;
     return RunCommand("cd " + Quote(dir_) + " && " + command + " >/dev/null 2>&1");
 }
 
@@ -186,7 +186,14 @@ std::vector<Event> PluginFolder::Events(const std::string& tag) const {
 }
 
 std::vector<std::int16_t> PluginFolder::Heard(const std::string& tag) const {
-    return ReadSamples(Path(tag + ".wav"));
+    std::ifstream in(Path(tag + ".pcm"), std::ios::binary);
+    Check(in.good(), "cannot read " + Path(tag + ".pcm"));
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
+                                               static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8);
+    return samples;
 }
 
 } // namespace hosttest

@@ -58,9 +58,10 @@ public:
     std::string MakeTrack(const std::string& name, int rate, double seconds) const;
 
     // kestrel-play with these arguments (the plug-in of this folder,
-    // --events and --wav into this folder); returns its exit status.
+    // --events and --pcm into this folder); returns its exit status.
     int Play(const std::string& arguments, const std::string& tag) const;
     std::vector<Event> Events(const std::string& tag) const;
+    // The samples heard, exactly as the plug-in wrote them.
     std::vector<std::int16_t> Heard(const std::string& tag) const;
 
 private:

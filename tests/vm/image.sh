@@ -7,17 +7,43 @@
 # (/var/cache/kestrel-vm by default), in a folder named after the hash of
 # this recipe (this script and the guest's files), so any change to the
 # recipe makes a new one and later runs reuse it. Packages come from the
-# mirror this machine's apt uses; the downloaded packages are kept in the
-# cache for the next build. Needs root (debootstrap, chroot).
-set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-cache=${KESTREL_VM_CACHE:-/var/cache/kestrel-vm}
+# mirror this machine's apt uses, from the release and its updates only (a
+# guest without a network needs no security suite), through the package
+# step of scripts/packages.sh, so that a suite in the middle of a sync is
+# left out whole rather than seen at two states; the downloaded packages are
+# kept in the cache for the next build. Needs root (debootstrap, chroot).
+# Sourced (by the package step's test), it only defines its functions.
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/../.." && pwd)
 suite=bookworm
 packages=(linux-image-amd64 initramfs-tools kmod iproute2 procps
           wine wine64 xvfb xauth x11-utils xdotool imagemagick cmake python3)
 i386_packages=(wine32:i386)
+. "$repo/scripts/packages.sh"
 
-recipe=$(cat "$here/image.sh" "$here"/guest/* | sha256sum | cut -c1-16)
+# The guest's sources, from `apt-cache policy` on standard input: "URI SUITE"
+# for the release and its updates, as this machine's apt has them.
+image_sources() {
+    awk -v s="$suite" '$3 ~ "^" s "(-updates)?/main$" && $4 == "amd64" {
+        sub("/main$", "", $3); print $2, $3 }' | sort -u
+}
+
+# The guest's package step, on the apt of KP_APT whose sources are
+# image_sources': the indexes, the plan, and a simulation of the whole
+# install (both architectures) under it.
+image_package_step() {
+    kp_update "${packages[@]}" "${i386_packages[@]}" || return 1
+    kp_plan "${packages[@]}" "${i386_packages[@]}" || return 1
+    [ -z "$kp_note" ] || kp_say "$kp_note"
+    kp_simulate "${packages[@]}" "${i386_packages[@]}" >/dev/null
+}
+
+[[ ${BASH_SOURCE[0]} == "$0" ]] || return 0
+set -euo pipefail
+cache=${KESTREL_VM_CACHE:-/var/cache/kestrel-vm}
+# Everything that goes into the image: this script, the package step it
+# shares with set-up, and the guest's own files.
+recipe=$(cat "$here/image.sh" "$repo/scripts/packages.sh" "$here"/guest/* | sha256sum | cut -c1-16)
 image=$cache/image-$recipe
 ready() { [ -f "$image/ready" ]; }
 
@@ -46,9 +72,7 @@ ready && { echo "$image"; exit 0; }
 rm -rf --one-file-system "$cache"/build.*
 
 # The mirror and suites this machine's apt uses for bookworm: "URI SUITE" lines.
-mapfile -t sources < <(apt-cache policy | awk -v s="$suite" '
-    $3 ~ "^" s "(-updates|-security)?/main$" && $4 == "amd64" { sub("/main$", "", $3); print $2, $3 }' |
-    sort -u)
+mapfile -t sources < <(apt-cache policy | image_sources)
 main_uri=$(printf '%s\n' "${sources[@]}" | awk -v s="$suite" '$2 == s { print $1; exit }')
 [ -n "$main_uri" ] || { log "this machine's apt has no $suite main amd64 source to take packages from"; exit 1; }
 
@@ -64,7 +88,9 @@ step "debootstrap $suite into $root"
 unshare --mount --propagation private -- \
     debootstrap --variant=minbase --arch=amd64 --cache-dir="$cache/debs" \
     "$suite" "$root" "$main_uri" >"$work/debootstrap.log" 2>&1 ||
-    { tail -n 30 "$work/debootstrap.log" >&2; log "debootstrap failed"; exit 1; }
+    { tail -n 30 "$work/debootstrap.log" >&2
+      log "step 'debootstrap $suite' from $main_uri failed (its last lines above); if the mirror is in the middle of a sync, run it again once that is over"
+      exit 1; }
 
 step "installing the packages"
 for line in "${sources[@]}"; do
@@ -92,13 +118,24 @@ in_root() {
             PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
             DEBIAN_FRONTEND=noninteractive "$@"' "$root" "$@"
 }
+in_root dpkg --add-architecture i386
+KP_APT=(in_root apt-get -q)
+KP_LOG=$work/apt-plan.log
+KP_WHO=image.sh
+# The chroot's apt reads the plan's pins from its own preferences.d; they go
+# with the rest of apt's files below.
+KP_PREFS_FILE=$root/etc/apt/preferences.d/kestrel-plan
+KP_PREFS_OPTION=""
+KP_DPKG_STATUS=$root/var/lib/dpkg/status
+image_package_step || { log "step 'packages' failed (see above; apt's output: $KP_LOG)"; exit 1; }
 {
-    in_root dpkg --add-architecture i386 &&
-        in_root apt-get update -q &&
-        in_root apt-get dist-upgrade -y -q &&
+    in_root apt-get dist-upgrade -y -q &&
         in_root apt-get install -y -q --no-install-recommends "${packages[@]}" &&
         in_root apt-get install -y -q --no-install-recommends --download-only "${i386_packages[@]}"
-} >"$work/apt.log" 2>&1 || { tail -n 30 "$work/apt.log" >&2; log "installing the packages failed"; exit 1; }
+} >"$work/apt.log" 2>&1 ||
+    { tail -n 30 "$work/apt.log" >&2
+      log "step 'install' failed for ${packages[*]} ${i386_packages[*]} (apt's last lines above)"
+      exit 1; }
 # The i386 packages are only unpacked here: their scripts run i386 programs,
 # which a kernel without 32-bit support cannot start. They are configured
 # here where that works, and in any case by the guest at its first boot
@@ -127,7 +164,8 @@ install -m 755 "$here/guest/bake" "$root/usr/local/sbin/kestrel-bake"
 echo kestrel-vm >"$root/etc/hostname"
 printf '127.0.0.1\tlocalhost kestrel-vm\n::1\tlocalhost\n' >"$root/etc/hosts"
 # Nothing in the image names the mirror: apt's sources, lists, logs and examples go.
-rm -f "$root/etc/resolv.conf" "$root/usr/sbin/policy-rc.d" "$root/etc/apt/sources.list"
+rm -f "$root/etc/resolv.conf" "$root/usr/sbin/policy-rc.d" "$root/etc/apt/sources.list" \
+    "$KP_PREFS_FILE"
 rm -rf "$root"/var/lib/apt/lists/* "$root"/var/cache/apt/* "$root"/var/log/* \
     "$root"/usr/share/doc "$root"/debootstrap
 mirror_host=$(sed -E 's|^[a-z]+://([^/]+).*|\1|' <<<"$main_uri")

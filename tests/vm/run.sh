@@ -60,13 +60,16 @@ trap 'exit 143' TERM HUP
 # The job: the command, quoted for bash, and where the shared folders go.
 printf '%q ' "$@" >"$control/command"
 echo >>"$control/command"
+# The guest's init is a POSIX shell: values are single-quoted for it (bash's
+# %q writes $'...' for a value of several lines, which it does not read).
+quoted() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
 {
-    printf 'SHARES=%q\n' "$(for i in "${!shares[@]}"; do echo "share$i ${shares[$i]}"; done)"
+    printf 'SHARES=%s\n' "$(quoted "$(for i in "${!shares[@]}"; do echo "share$i ${shares[$i]}"; done)")"
     # The page cache makes the shares behave as local files for mmap, which
     # Wine uses to load a program or library straight from its build tree;
     # nothing else writes to them while the guest runs.
-    printf 'MOUNT_OPTIONS=%q\n' "trans=virtio,version=9p2000.L,msize=512000,cache=loose"
-    printf 'CWD=%q\n' "$cwd"
+    printf 'MOUNT_OPTIONS=%s\n' "$(quoted "trans=virtio,version=9p2000.L,msize=512000,cache=loose")"
+    printf 'CWD=%s\n' "$(quoted "$cwd")"
 } >"$control/job"
 
 drive="file=$image/disk.img,format=raw,if=virtio,cache=unsafe"

@@ -3,9 +3,10 @@
 
     check_play_log.py SCENARIO FOLDER
 
-FOLDER holds SCENARIO.jsonl and SCENARIO.wav from kestrel-play, and the
-extractions the scenario compares with (x<N>.wav: track N). Prints one line
-per failed check and exits 1 if any failed."""
+FOLDER holds SCENARIO.jsonl, SCENARIO.pcm (the bytes heard, exactly) and
+SCENARIO.wav (what was heard, every track at its own speed) from
+kestrel-play, and the extractions the scenario compares with (x<N>.wav:
+track N). Prints one line per failed check and exits 1 if any failed."""
 import json
 import os
 import struct
@@ -25,32 +26,67 @@ def check(ok, what):
 
 
 def wav(path):
-    """The sample rate and the data chunk of a 16-bit PCM WAV file. A file
-    whose writer was killed before it closed it says its data is empty: then
+    """(rate, channels, bits, data chunk) of a PCM WAV file. A file whose
+    writer was killed before it closed it says its data is empty: then
     whatever follows the header."""
     data = open(path, "rb").read()
-    rate = 0
-    at = 12
+    at, fmt = 12, None
     while at + 8 <= len(data):
         tag, size = data[at:at + 4], struct.unpack("<I", data[at + 4:at + 8])[0]
         if tag == b"fmt ":
-            rate = struct.unpack("<I", data[at + 12:at + 16])[0]
-        if tag == b"data":
-            return rate, data[at + 8:at + 8 + size] if size else data[at + 8:]
+            fmt = struct.unpack("<HHIIHH", data[at + 8:at + 24])
+        if tag == b"data" and fmt:
+            return fmt[2], fmt[1], fmt[5], data[at + 8:at + 8 + size] if size else data[at + 8:]
         at += 8 + size + (size & 1)
-    raise SystemExit("no data chunk in " + path)
+    raise SystemExit("no format or data chunk in " + path)
 
 
 def pcm(path):
     """The data chunk of a 16-bit PCM WAV file."""
-    return wav(path)[1]
+    return wav(path)[3]
+
+
+def frequency(data, rate):
+    """The frequency of a tone in 16-bit mono PCM, from its rising zero crossings."""
+    s = struct.unpack("<%dh" % (len(data) // 2), data)
+    rises = [i for i in range(1, len(s)) if s[i - 1] < 0 <= s[i]]
+    return (len(rises) - 1) * rate / (rises[-1] - rises[0]) if len(rises) > 1 else 0
+
+
+def heard_runs(events, heard):
+    """What was heard as (rate, bytes) stretches, one per opening of the output."""
+    opens = [e for e in named(events, "out.open") if e["result"] >= 0]
+    marks = [e["heard"] for e in opens] + [len(heard)]
+    return [(e["rate"], marks[i + 1] - marks[i]) for i, e in enumerate(opens)
+            if marks[i + 1] > marks[i]]
+
+
+def check_speeds(folder, scenario, events, heard):
+    """The WAV file: at the highest rate heard, every stretch as long as it
+    lasted when heard, and stretches at that rate exactly the bytes heard."""
+    rate, channels, bits, data = wav("%s/%s.wav" % (folder, scenario))
+    runs = heard_runs(events, heard)
+    top = max([r for r, _ in runs] or [rate])
+    check((rate, channels, bits) == (top, 1, 16),
+          "WAV format %s, expected %d Hz, mono, 16 bits" % ((rate, channels, bits), top))
+    want = sum((n // 2 * top * 2 + r) // (2 * r) for r, n in runs)
+    check(len(data) // 2 == want, "WAV lasts %d frames, heard %d at %d Hz (%s)"
+          % (len(data) // 2, want, top, runs))
+    at_wav, at_heard = 0, 0
+    for r, n in runs:
+        length = (n // 2 * top * 2 + r) // (2 * r) * 2
+        if r == top:
+            check(data[at_wav:at_wav + n] == heard[at_heard:at_heard + n],
+                  "WAV differs from the bytes heard at %d Hz from byte %d" % (r, at_heard))
+        at_wav, at_heard = at_wav + length, at_heard + n
+    return data
 
 
 def named(events, name):
     return [e for e in events if e["ev"] == name]
 
 
-def answered(folder, events, heard):
+def answered(folder, events, heard, sounded):
     """Three tracks with the second left out, however the host answered."""
     answer = folder.split("/")[-1][len("answer-"):]
     one, three = pcm(folder + "/x0.wav"), pcm(folder + "/x2.wav")
@@ -60,6 +96,12 @@ def answered(folder, events, heard):
     expected = one[:second] + one[2 * second:3 * second] + three + one[:second]
     check(len(heard) == len(expected), "heard %d bytes, expected %d" % (len(heard), len(expected)))
     check(heard == expected, "heard differs from the tracks' extractions")
+    # In the WAV file Three lasts its 2 s, from 2 s on, at its own pitch: the
+    # frequency of its extraction at 11025 Hz (the edges left out).
+    middle = sounded[(2 * 22050 + 2205) * 2:(4 * 22050 - 2205) * 2]
+    heard_hz, own_hz = frequency(middle, 22050), frequency(three, 11025)
+    check(abs(heard_hz - own_hz) < own_hz / 200 and abs(own_hz - 611) < 611 / 200,
+          "Three sounds at %.1f Hz in the WAV file, %.1f Hz in its extraction" % (heard_hz, own_hz))
     restarts = [e for e in named(events, "restart_request") if not e["ignored"]]
     # A player seen to ignore requests gets the next track at once: the
     # user's stop may come before it takes the second request, which the
@@ -83,7 +125,7 @@ def answered(folder, events, heard):
              len(named(events, "out.open")), len(named(events, "out.close"))))
 
 
-def seek(folder, events, heard):
+def seek(folder, events, heard, sounded):
     flushes = named(events, "out.flush")
     check(len(flushes) >= 1 and flushes[0]["ms"] == 61000, "the seek flushed at 61000 ms")
     track = pcm(folder + "/x0.wav")
@@ -98,7 +140,7 @@ def seek(folder, events, heard):
           "stop returned within %d ms: %s" % (STOP_MS, [s["ms"] for s in stops]))
 
 
-def send(folder, events, heard):
+def send(folder, events, heard, sounded):
     # Stopped after 5 s of the long track by --until.
     track = pcm(folder + "/x0.wav")
     check(len(heard) == 5 * 22050 * 2 and heard == track[:len(heard)],
@@ -115,7 +157,7 @@ def send(folder, events, heard):
           % end["stage_answered_elsewhere"])
 
 
-def failed(folder, events, heard):
+def failed(folder, events, heard, sounded):
     results = [e["result"] for e in named(events, "play")]
     check(results == [1, 1, 1, 0], "play results %s, expected [1, 1, 1, 0]" % results)
     boxes = [(e["caption"], e["text"]) for e in named(events, "message_box")]
@@ -144,7 +186,7 @@ class Tracks:
     def __init__(self, folder):
         self.data, self.rate, n = [], [], 0
         while os.path.exists("%s/x%d.wav" % (folder, n)):
-            rate, data = wav("%s/x%d.wav" % (folder, n))
+            rate, _, _, data = wav("%s/x%d.wav" % (folder, n))
             self.rate.append(rate)
             self.data.append(data)
             n += 1
@@ -408,11 +450,16 @@ def main():
             events.append(json.loads(line))
         except ValueError:
             pass  # the last line of a run that was killed may be cut short
-    heard = pcm("%s/%s.wav" % (folder, scenario))
-    {"answered": answered, "seek": seek, "send": send, "failed": failed,
-     "dialog_rate": dialog_rate, "ended_twice": ended_twice, "failed_reopen": failed_reopen,
-     "user_replay": user_replay, "user_pause_stop": user_pause_stop,
-     "length": length}[scenario](folder, events, heard)
+    path = "%s/%s.pcm" % (folder, scenario)
+    heard = open(path, "rb").read() if os.path.exists(path) else b""
+    if scenario in ("answered", "seek", "send", "failed"):
+        sounded = check_speeds(folder, scenario, events, heard)
+        {"answered": answered, "seek": seek, "send": send, "failed": failed}[scenario](
+            folder, events, heard, sounded)
+    else:
+        {"dialog_rate": dialog_rate, "ended_twice": ended_twice, "failed_reopen": failed_reopen,
+         "user_replay": user_replay, "user_pause_stop": user_pause_stop,
+         "length": length}[scenario](folder, events, heard)
     for v in named(events, "violation"):
         check(False, "violation at %.1f ms: %s (%s)" % (v["t"], v["what"], v.get("value", "")))
     end = named(events, "finished")

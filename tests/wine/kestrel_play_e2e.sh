@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Plays archives built by the native mixtool through kestrel-play and the
-# plug-in, and checks what was heard and logged (check_play_log.py).
+# plug-in, and checks what was heard (the exact bytes, and the WAV file at
+# each track's own speed) and logged (check_play_log.py).
 #   kestrel_play_e2e.sh wine|native KESTREL_PLAY PLUGIN NATIVE_MIXTOOL
 # Under Wine the programs are the Windows build; "native" runs the same
 # checks on the Linux build.
@@ -76,7 +77,7 @@ for answer in stop-play seek ignore; do
     for t in 0 2; do extract three.mix $t $folder/x$t.wav; done
     run --fast --restart-answer $answer --pause 500:1500 --info-box 500:deselect=1,done \
         --seek 2000@1000 --pause 3000:300 --until 5000 --events $folder/answered.jsonl \
-        --wav $folder/answered.wav three.mix >/dev/null
+        --wav $folder/answered.wav --pcm $folder/answered.pcm three.mix >/dev/null
     code=$?
     [ $code = 0 ] || { echo "FAIL: the run answering $answer exited $code"; status=1; }
     python3 "$here/check_play_log.py" answered $folder || status=1
@@ -86,7 +87,8 @@ done
 mkdir seek && "$mixtool" build --known Pewter --index-dir . -o long.mix \
     tone:397:70:22050:Long >/dev/null || fail "build long.mix"
 extract long.mix 0 seek/x0.wav
-run --fast --seek 61500@2000 --events seek/seek.jsonl --wav seek/seek.wav long.mix >/dev/null ||
+run --fast --seek 61500@2000 --events seek/seek.jsonl --wav seek/seek.wav --pcm seek/seek.pcm \
+    long.mix >/dev/null ||
     fail "seek run exited $?"
 python3 "$here/check_play_log.py" seek seek || status=1
 
@@ -95,7 +97,7 @@ python3 "$here/check_play_log.py" seek seek || status=1
 # wait forever for a thread that waits for the host's answer.
 mkdir send && cp seek/x0.wav send/x0.wav
 limit=60 run --fast --dsp send --until 5000 --events send/send.jsonl --wav send/send.wav \
-    long.mix >/dev/null
+    --pcm send/send.pcm long.mix >/dev/null
 code=$?
 if [ $code = 0 ]; then
     python3 "$here/check_play_log.py" send send || status=1
@@ -109,8 +111,8 @@ fi
 # good archive still plays.
 mkdir failed && echo "not an archive" >odd.mix && truncate -s 270673111 noindex.mix
 cp seek/x0.wav failed/x0.wav
-run --fast --events failed/failed.jsonl --wav failed/failed.wav missing.mix odd.mix noindex.mix \
-    long.mix >/dev/null 2>&1
+run --fast --events failed/failed.jsonl --wav failed/failed.wav --pcm failed/failed.pcm \
+    missing.mix odd.mix noindex.mix long.mix >/dev/null 2>&1
 code=$?
 [ $code = 1 ] || { echo "FAIL: the run with failed plays exited $code, expected 1"; status=1; }
 python3 "$here/check_play_log.py" failed failed || status=1
@@ -150,7 +152,7 @@ hand_over() {
     tracks=$("$mixtool" list --index-dir . $archive | awk '$1 ~ /^[0-9]+$/' | wc -l)
     for ((t = 0; t < tracks; t++)); do extract $archive $t $folder/x$t.wav; done
     start=$(date +%s%N)
-    limit=$hang_limit run "$@" --events $folder/$scenario.jsonl --wav $folder/$scenario.wav \
+    limit=$hang_limit run "$@" --events $folder/$scenario.jsonl --pcm $folder/$scenario.pcm \
         $archive >/dev/null
     code=$?
     echo "$folder: played in $((($(date +%s%N) - start) / 1000000)) ms"

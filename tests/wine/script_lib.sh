@@ -33,9 +33,9 @@ captured() {
 }
 
 # skip_if_not_run OUTPUT: skips when Wine could not execute the program at all
-# (a kernel without 32-bit code).
+# (a kernel without 32-bit code, or no loader for this build's programs).
 skip_if_not_run() {
-    if grep -qi "exec format error\|cannot execute binary" <<<"$1"; then
+    if grep -qi "exec format error\|cannot execute" <<<"$1"; then
         skip "wine cannot run 32-bit programs here: $(head -n 1 <<<"$1")"
     fi
 }
