@@ -194,7 +194,7 @@ void Machine::Enter(const Row& row, const Facts& facts) {
         break;
     case A::Suspend:
         stopped_at_ = facts.now;
-        resume_ms_ = facts.heard_ms;
+        resume_ms_ = 0;
         if (from == Asked || from == Playing) {
             // The stop answered the request: this player stops and plays.
             live_ = false;

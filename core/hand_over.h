@@ -70,7 +70,6 @@ struct Facts {
     int enabled = 0;           // TrackEnd: how many tracks are enabled
     bool same_rate = false;    // Choice: the next track plays at the output's rate
     bool seek_pending = false; // Wait: the host has asked for a seek
-    int heard_ms = 0;          // Stop: where the listener is in the current track
 };
 
 enum class Action : std::uint8_t {
@@ -157,8 +156,11 @@ public:
     // A track was chosen in Sound Info while nothing played; the next play
     // of its archive starts there.
     bool Chosen() const { return chosen_; }
-    // Where a late answer's play goes on, in ms.
+    // Where a late answer's play goes on, in ms: the listener's place at its
+    // stop. Only such a stop asks the output where the listener is.
     int resume_ms() const { return resume_ms_; }
+    bool WantsResumePlace() const { return phase_ == Phase::StoppedLate; }
+    void PlaceResume(int ms) { resume_ms_ = ms; }
     // Counts the moves to another track; a block decoded before one is
     // never written.
     unsigned generation() const { return generation_; }

@@ -114,13 +114,19 @@ int PlayerState::FailStart() {
 
 void PlayerState::StopPlayback() {
     StopThread();
-    handover::Facts facts;
-    // Where the listener is, for a late answer's play to go on from.
-    facts.heard_ms = output_sample_rate != 0 ? HeardTimeMs() : 0;
     Action action;
+    bool late = false;
     {
         HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
-        action = HandOverStep(Event::Stop, facts);
+        action = HandOverStep(Event::Stop);
+        late = hand_over_state.WantsResumePlace();
+    }
+    // A late answer's play goes on where the listener is now; other stops
+    // ask the output nothing before it is closed.
+    if (late && output_sample_rate != 0) {
+        const int heard = HeardTimeMs();
+        HandOverLock hold(hand_over, HandOverLock::Side::HostThread);
+        hand_over_state.PlaceResume(heard);
     }
     // Whatever stop this is, the output and the archive are let go of: a
     // user's stop must not leave the device running.

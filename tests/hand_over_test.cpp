@@ -167,7 +167,6 @@ TEST(HandOverTest, EachKindOfPlayerAndUserActionThroughATrackChange) {
             at.enabled = 3;
             at.same_rate = !(step.facts & kOtherRate);
             at.seek_pending = step.facts & kSeekPending;
-            at.heard_ms = 1234;
             SCOPED_TRACE("step " + std::to_string(i) + ": " + Name(step.event));
             EXPECT_EQ(Name(machine.Step(step.event, at)), std::string(Name(step.action)));
             EXPECT_EQ(Name(machine.phase()), std::string(Name(step.phase)));

@@ -332,11 +332,14 @@ def dialog_rate(folder, events, heard):
     cut = common_prefix(heard, tracks.data[0])
     check(22050 * 2 <= cut < len(tracks.data[0]),
           "A heard from its start until the dialog's change a second in (%d bytes)" % cut)
-    rest = len(heard) - cut - len(tracks.data[1])
-    expect_heard(tracks, events, heard, [(0, 0, cut), (1, 0, None), (2, 0, max(rest, 0))],
+    # A dialog slow to come up (an emulated machine) leaves less of the run
+    # for B and C; what is heard of them is still heard from their starts.
+    b = min(len(heard) - cut, len(tracks.data[1]))
+    rest = len(heard) - cut - b
+    expect_heard(tracks, events, heard, [(0, 0, cut), (1, 0, b), (2, 0, rest)],
                  "after Sound Info left A out")
     check(not named(events, "end_of_stream"), "the stream went on after B")
-    heard_until(events, 4500)
+    heard_until(events, 6000)
 
 
 def ended_twice(folder, events, heard):
@@ -433,7 +436,10 @@ def length(folder, events, heard):
             hi = max(e["heard"], e.get("heard_after", e["heard"]))
             ok = e["length"] in allowed(lo, hi)
             if e["ev"] == "status":
-                ok = ok and 0 <= e["time"] <= e["length"]
+                # The time is asked before the length: a track change
+                # between the two questions pairs one track's time with the
+                # next one's length.
+                ok = ok and 0 <= e["time"] <= max(allowed(lo, hi))
             if not ok:
                 key = (e["ev"], e["length"], " or ".join(map(str, sorted(allowed(lo, hi)))))
                 wrong[key] = wrong.get(key, 0) + 1

@@ -170,7 +170,7 @@ hand_over() {
 # player answers with a seek: the 11025 Hz track is heard once, from its
 # start, at its rate (real time: the dialog acts while the track plays).
 hand_over dialog_rate dialog_rate-seek abc.mix --restart-answer seek \
-    --info-box 1000:deselect=0,done --until 4500
+    --info-box 1000:deselect=0,done --until 6000
 # Every track damaged, the archive played twice (a player that repeats):
 # each play ends with its one end-of-stream notice.
 for answer in ignore seek; do
