@@ -126,13 +126,11 @@ void ClockedHost::Pause() {
         return;
     Call("pause", Caller::User, 0, [this] { return record_.pause(), 0; });
     output_.SetHostPaused(true);
-    fprintf(stderr, "%u host pause\n", (unsigned)(GetTickCount() % 100000));
 }
 
 void ClockedHost::Unpause() {
     ServeFirst();
     output_.SetHostPaused(false);
-    fprintf(stderr, "%u host unpause\n", (unsigned)(GetTickCount() % 100000));
     Call("unpause", Caller::User, 0, [this] { return record_.unpause(), 0; });
 }
 
