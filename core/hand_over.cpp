@@ -100,7 +100,7 @@ constexpr Row kRows[] = {
     {Ended, Stop, G::Chosen, Idle, A::ReleaseKeep, "nothing; the track chosen in Sound Info stays"},
     {Ended, Stop, G::Always, Idle, A::Release, "nothing"},
     {Ended, Choice, G::Next, Ended, A::Choose, "the track is chosen, as while stopped"},
-    {StoppedEnded, Play, G::PlayOfStop, StoppedEnded, A::StartNothing,
+    {StoppedEnded, Play, G::PlayOfStop, G::NoticeQueued, StoppedEnded, A::StartNothing,
      "nothing: the notice on its way stops the player"},
     {StoppedEnded, Play, G::Always, Playing, A::StartFirst, "the archive afresh"},
     {StoppedEnded, Stop, G::Always, Idle, A::Release, "nothing"},

@@ -11,8 +11,10 @@ namespace {
 
 // A player answers a restart request within half a second of taking it from
 // its queue; the user's next action after a request it ignored comes later
-// than that, so that the plug-in can tell the two apart.
-constexpr auto kAfterIgnoredRequest = std::chrono::milliseconds(500);
+// than that, so that the plug-in can tell the two apart. The plug-in sees
+// the request gone only at the player's next call into it (a turn or two of
+// the loop later, longer on a loaded machine): the user waits a little more.
+constexpr auto kAfterIgnoredRequest = std::chrono::milliseconds(600);
 // How long a user waits for that half second while the plug-in keeps posting
 // requests (tracks that last a few ms at a fast clock) before acting anyway.
 constexpr auto kUserPatience = std::chrono::milliseconds(3000);

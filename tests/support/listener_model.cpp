@@ -8,6 +8,10 @@ namespace listener {
 
 namespace {
 
+// Stands in a reason for where a written block lies in the tracks, until the
+// block is ruled out for good.
+constexpr const char* kWhatWasWritten = "{what was written}";
+
 constexpr int kNone = -1;
 // What a decoder hands on at once: after the user disables every track, the
 // block in hand may still be written.
@@ -399,9 +403,11 @@ Model::Readings Model::Closure(const Reading& reading, double at) const {
 
 Model::Readings Model::Write(Reading r, const Event& e, std::string* why) const {
     const int count = static_cast<int>(e.bytes.size() / 2);
-    // What was written, in words: only for a block that is ruled out.
+    // What was written, in words. Finding the block in the tracks is slow:
+    // the words are put in only if every account rules the block out.
     auto got = [&] {
-        return "got " + Locate(e.bytes) + " written at " + std::to_string(r.rate) + " Hz";
+        return "got " + std::string(kWhatWasWritten) + " written at " + std::to_string(r.rate) +
+               " Hz";
     };
     if (!r.open) {
         *why = "a block written to a closed output (" + got() + ")";
@@ -1014,6 +1020,10 @@ bool Model::Take(const Event& e) {
         std::string why;
         for (std::size_t n = 0; n < reasons.size() && n < 3; ++n)
             why += (n ? "\n  or: " : "") + reasons[n];
+        const std::string written = Locate(e.bytes);
+        for (auto at = why.find(kWhatWasWritten); at != std::string::npos;
+             at = why.find(kWhatWasWritten, at + written.size()))
+            why.replace(at, std::strlen(kWhatWasWritten), written);
         return Fail("step " + std::to_string(tally_.steps) + " (" + Describe(e) + ")", why);
     }
     readings_ = std::move(kept);
