@@ -453,20 +453,22 @@ Model::Readings Model::Write(Reading r, const Event& e, std::string* why) const 
             *why = "the track left (" + std::to_string(r.left_track) +
                    ") until the dialog's flush; " + got();
     }
+    // The current track goes on with the block at `from`; after a late
+    // answer's play (nothing due yet) from where the listener was.
+    auto go_on = [&](Reading x, int from) {
+        if (x.next == kNone) {
+            x.pos = from;
+            x.resume_lo = x.resume_hi = kNone;
+        }
+        x.next = from + count;
+        append(x, x.track, from, false);
+    };
     if (!r.change_flush) {
         switch (r.phase) {
         case Phase::Playing:
             for (int from : Starts(r, r.next))
-                if (r.rate == Rate(r.track) && Holds(r.track, from, e.bytes)) {
-                    Reading x = r;
-                    if (r.next == kNone) {
-                        // A late answer's play: on from where the listener was.
-                        x.pos = from;
-                        x.resume_lo = x.resume_hi = kNone;
-                    }
-                    x.next = from + count;
-                    append(x, r.track, from, false);
-                }
+                if (r.rate == Rate(r.track) && Holds(r.track, from, e.bytes))
+                    go_on(r, from);
             if (out.empty())
                 *why = r.next != kNone
                            ? expect(r.track, r.next)
@@ -500,12 +502,7 @@ Model::Readings Model::Write(Reading r, const Event& e, std::string* why) const 
                 if (r.finish_grace >= count && Holds(r.track, from, e.bytes)) {
                     Reading x = r;
                     x.finish_grace -= count;
-                    if (r.next == kNone) {
-                        x.pos = from;
-                        x.resume_lo = x.resume_hi = kNone;
-                    }
-                    x.next = from + count;
-                    append(x, r.track, from, false);
+                    go_on(x, from);
                 }
             if (out.empty())
                 *why = "nothing written after the stream's end; " + got();
