@@ -5,6 +5,7 @@
 // (support/scrambled_index), not by our own tools.
 #include "catalogue/known_archives.h"
 #include "catalogue/track_choice.h"
+#include "catalogue/track_entry.h"
 #include "catalogue/track_index.h"
 #include "core/player_state.h"
 #include "platform/standin/testing.h"
@@ -263,6 +264,64 @@ TEST(TrackChoice, NextEnabledTrackOfOneOrNoTracksIsNone) {
     EXPECT_EQ(NextEnabledTrackAfter({}, 0), -1) << "nothing loaded";
     std::vector<TrackRecord> one = Decode({{0, 1, 8000, "only", "", 0x80}}).tracks;
     EXPECT_EQ(NextEnabledTrackAfter(one, 0), -1);
+}
+
+TEST(TrackEntryName, OnlyTheExactFormNamesATrack) {
+    struct Case {
+        const char* name;
+        const char* archive; // null: not a track entry
+        int number;
+    };
+    const std::string longest = "C:\\" + std::string(kLongestEntryName - 10, 'a') + "|12.MIX";
+    const std::string too_long = "C:\\" + std::string(kLongestEntryName - 9, 'a') + "|12.MIX";
+    const Case cases[] = {
+        {"D:\\Games\\Juniper.MIX|12.MIX", "D:\\Games\\Juniper.MIX", 12},
+        {"Juniper.mix|1.mix", "Juniper.mix", 1},
+        {"a|999999.Mix", "a", 999999},
+        {longest.c_str(), nullptr, 12}, // checked below: at the limit
+        {"Juniper.MIX|0.MIX", nullptr, 0},
+        {"Juniper.MIX|012.MIX", nullptr, 0},
+        {"Juniper.MIX|1000000.MIX", nullptr, 0},
+        {"Juniper.MIX|.MIX", nullptr, 0},
+        {"Juniper.MIX|-1.MIX", nullptr, 0},
+        {"Juniper.MIX|1x.MIX", nullptr, 0},
+        {"Juniper.MIX|1 .MIX", nullptr, 0},
+        {"Juniper.MIX|1.MIX ", nullptr, 0},
+        {"Juniper.MIX|1.MIXX", nullptr, 0},
+        {"Juniper.MIX|1.WAV", nullptr, 0},
+        {"Juniper.MIX|1", nullptr, 0},
+        {"a|b|1.MIX", nullptr, 0},
+        {"|1.MIX", nullptr, 0},
+        {"Juniper.MIX", nullptr, 0},
+        {"", nullptr, 0},
+        {too_long.c_str(), nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        const auto entry = ParseTrackEntry(c.name);
+        if (c.name == longest.c_str()) {
+            ASSERT_EQ(longest.size(), std::size_t(kLongestEntryName));
+            ASSERT_TRUE(entry);
+            EXPECT_EQ(entry->number, 12);
+            continue;
+        }
+        ASSERT_EQ(entry.has_value(), c.archive != nullptr) << c.name;
+        if (!entry)
+            continue;
+        EXPECT_EQ(entry->archive, c.archive) << c.name;
+        EXPECT_EQ(entry->number, c.number) << c.name;
+    }
+
+    // Written names read back; a name beyond the room or the limit is none.
+    char out[kPathChars];
+    ASSERT_EQ(FormatTrackEntry("D:\\Juniper.MIX", 7, out, kPathChars), 20);
+    EXPECT_STREQ(out, "D:\\Juniper.MIX|7.MIX");
+    EXPECT_EQ(FormatTrackEntry("D:\\Juniper.MIX", 7, out, 20), 0) << "no room for the terminator";
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(FormatTrackEntry(too_long.substr(0, too_long.size() - 7), 12, out, kPathChars), 0);
+    EXPECT_EQ(FormatTrackEntry(longest.substr(0, longest.size() - 7), 12, out, kPathChars),
+              kLongestEntryName);
+    EXPECT_EQ(FormatTrackEntry("a", 0, out, kPathChars), 0);
+    EXPECT_EQ(FormatTrackEntry("a|b", 1, out, kPathChars), 0);
 }
 
 TEST(TrackChoice, OutputLengthEstimateNeedsMoreThan32BitsOnTheWay) {
