@@ -1,6 +1,7 @@
 // The host's entry points: each a few lines that hand the work to the
 // subsystem that owns it.
 #include "core/entry_points.h"
+#include "catalogue/track_entry.h"
 #include "core/file_reading.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
@@ -47,8 +48,11 @@ void __cdecl Quit() {
     player.FreePlayer();
 }
 
-int __cdecl IsOurFile(const char*) {
-    return 0;
+// Archives are claimed by their extension; a track entry's name is claimed
+// here, by its form alone (nothing is opened): players that look at the
+// extension only reach the plug-in through its ".MIX" too.
+int __cdecl IsOurFile(const char* file) {
+    return file && ParseTrackEntry(file) ? 1 : 0;
 }
 
 int __cdecl Play(const char* file) {

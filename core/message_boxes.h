@@ -7,3 +7,5 @@
 void ShowNotValidArchive();
 // An index file that is not there (or could not be opened): its path.
 void ShowMissingFile(const char* path);
+// A track entry whose number is past the archive's last track.
+void ShowNoSuchTrack(int number, const char* archive, int track_count);

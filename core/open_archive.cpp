@@ -1,7 +1,11 @@
-// Opening an archive: recognised by its size, its index loaded.
+// Opening an archive: recognised by its size, its index loaded; or one
+// track of it, named by a track entry.
+#include "catalogue/track_entry.h"
 #include "core/file_reading.h"
 #include "core/message_boxes.h"
 #include "core/player_state.h"
+
+#include <optional>
 
 int PlayerState::OpenArchive(const char* path) {
     // An archive still open (one the Sound Info dialog loaded) is let go
@@ -25,4 +29,25 @@ int PlayerState::OpenArchive(const char* path) {
     CloseHandle(archive_file);
     archive_file = INVALID_HANDLE_VALUE;
     return 1;
+}
+
+int PlayerState::OpenEntry(const char* name) {
+    const std::optional<TrackEntry> entry = ParseTrackEntry(name ? name : "");
+    if (!entry) {
+        entry_track = -1;
+        return OpenArchive(name);
+    }
+    // The name fits the player's path limit, so its archive part fits too.
+    char path[kPathChars];
+    lstrcpynA(path, entry->archive.data(), static_cast<int>(entry->archive.size()) + 1);
+    if (OpenArchive(path))
+        return 1;
+    if (!SelectTrack(entry->index())) {
+        ShowNoSuchTrack(entry->number, path, track_count);
+        CloseHandle(archive_file);
+        archive_file = INVALID_HANDLE_VALUE;
+        return 1;
+    }
+    entry_track = entry->index();
+    return 0;
 }

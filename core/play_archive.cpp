@@ -27,7 +27,9 @@ int PlayerState::PlayArchive(const char* file) {
     // stopped first, as stop would have.
     if (Running(thread))
         StopPlayback();
-    // Windows paths: the same file whatever the letters' case.
+    // Windows paths: the same file whatever the letters' case. A track entry
+    // is never the archive a restart request asks for: requests are made
+    // only while an archive plays whole.
     const bool same_archive = file && *file && lstrcmpiA(file, archive_path) == 0;
     Action action;
     bool chosen;
@@ -71,15 +73,15 @@ int PlayerState::PlayArchive(const char* file) {
     }
     // A plain play: the file afresh, every track enabled. A track chosen in
     // the Sound Info dialog while nothing played belongs to the archive it
-    // was chosen in.
+    // was chosen in; a track entry plays its own track.
     const int track = chosen ? current_track.load() : 0;
-    if (OpenArchive(file)) {
+    if (OpenEntry(file)) {
         current_track = 0;
         return FailStart();
     }
     // Selecting it again makes sure its fields come from the catalogue just
     // loaded (which may have changed on disk since).
-    if (!SelectTrack(track))
+    if (entry_track == -1 && !SelectTrack(track))
         SelectTrack(0);
     // No record to start: an empty catalogue.
     if (current_track < 0 || current_track >= track_count) {

@@ -38,6 +38,10 @@ public:
     // core/track_choice.cpp).
     int LoadTrackIndex(DWORD archive_size);
     int OpenArchive(const char* path);
+    // Opens what a playlist entry names: a whole archive, or one track of
+    // it ("ARCHIVE|N.MIX"), that track then current and the only one to
+    // play. 0 on success; 1 after the box that says why not.
+    int OpenEntry(const char* name);
     int SelectTrack(int index);
     int NextEnabledTrack();
     // The loaded records; empty while none are.
@@ -110,6 +114,9 @@ public:
     int total_size = 0;
     TrackRecord* tracks = nullptr;
     Shared<int> current_track{0};
+    // The track a track entry named, the only one its stream plays; -1
+    // while an archive plays whole.
+    Shared<int> entry_track{-1};
     Shared<int> track_offset{0};
     Shared<int> track_size{0};
     Shared<int> output_length{0};

@@ -17,4 +17,5 @@ void PlayerState::SuspendStream() {
 void PlayerState::ReleaseStream() {
     SuspendStream();
     current_track = 0;
+    entry_track = -1;
 }

@@ -22,5 +22,9 @@ int PlayerState::SelectTrack(int index) {
 }
 
 int PlayerState::NextEnabledTrack() {
+    // A track entry plays its track only: after it the player moves on to
+    // its own next entry.
+    if (entry_track != -1)
+        return -1;
     return NextEnabledTrackAfter(Catalogue(), current_track);
 }

@@ -2,6 +2,7 @@
 // when the dialog opens; "Done" turns the rows' selection into the tracks'
 // enabled flags and, if the playing track was disabled, moves playback on.
 #include "dialogs/info_dialog.h"
+#include "catalogue/track_entry.h"
 #include "core/player_state.h"
 #include "core/plugin_record.h"
 #include "core/hand_over_lock.h"
@@ -40,8 +41,21 @@ void SetField(HWND dialog, int id, const char* text) {
     SetWindowTextA(GetDlgItem(dialog, id), text);
 }
 
+// What the dialog opens when it is asked about `file`: nothing while a
+// catalogue is loaded, except that a track entry asked about while nothing
+// plays shows its own archive, with its track current.
+bool NeedsOpening(PlayerState& p, const char* file) {
+    if (p.track_count <= 0)
+        return true;
+    if (!ParseTrackEntry(file))
+        return false;
+    HandOverLock hold(p.hand_over, HandOverLock::Side::HostThread);
+    return p.hand_over_state.phase() == handover::Phase::Idle;
+}
+
 INT_PTR OnInitDialog(PlayerState& p, HWND dialog, TrackListView& list) {
-    if (p.track_count <= 0 && p.OpenArchive(RememberedInfoFile())) {
+    const char* file = RememberedInfoFile();
+    if (NeedsOpening(p, file) && p.OpenEntry(file)) {
         ShowWindow(dialog, SW_HIDE);
         PostMessageA(dialog, WM_CLOSE, 0, 0);
         return 1;

@@ -15,6 +15,8 @@
 #include "support/played_archive.h"
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/archive_names.h"
+#include "tools/mixlib/archive_reader.h"
+#include "tools/mixlib/track_extractor.h"
 
 #include <gtest/gtest.h>
 
@@ -217,6 +219,60 @@ TEST_F(TrackChangeTest, AFailedTrackChangeLeavesNothingBehind) {
         Stop();
         EXPECT_EQ(host_->Violations(), 0);
     }
+}
+
+// A track entry plays its own track, from its start, whatever the flags say,
+// and ends with the notice: the host moves on to its next entry. Unticking
+// that track in Sound Info ends it the same way; a number past the last
+// track gets a box that says so.
+TEST_F(TrackChangeTest, ATrackEntryPlaysItsTrackOnlyAndEndsWithTheNotice) {
+    const std::string entry = first_ + "|2.MIX";
+    EXPECT_EQ(IsOurFile(entry.c_str()), 1);
+    EXPECT_EQ(IsOurFile(first_.c_str()), 0) << "archives are the host's to claim by extension";
+    ArchiveReader reader(first_, Dir());
+    const ExtractedTrack expected = ExtractTrack(reader, 1);
+
+    ASSERT_EQ(Play(entry.c_str()), 0);
+    EXPECT_EQ(Title(), "First two");
+    TrackHeader header{};
+    ASSERT_TRUE(reader.ReadHeader(1, &header));
+    EXPECT_EQ(GetLength(), PcmTimeMs(header.output_size, header.sample_rate, 2));
+    ASSERT_TRUE(WaitFor([&] { return host_->EndOfStreamNotices() == 1; }));
+    EXPECT_EQ(host_->RestartRequests(), 0);
+    EXPECT_EQ(host_->SamplesWritten(0, expected.samples.size() * 2), expected.samples);
+    EXPECT_EQ(host_->Written().size(), expected.samples.size() * 2);
+    Stop();
+
+    // The dialog on the entry, nothing playing: its archive, that track current.
+    std::string shown;
+    RunInfoBox(first_ + "|1.MIX", host_->MainWindow(), [&](HWND dialog) {
+        char text[kPathChars] = {};
+        GetWindowTextA(GetDlgItem(dialog, IDC_PLAYING), text, kPathChars);
+        shown = text;
+        Press(dialog, IDC_CANCEL);
+    });
+    EXPECT_EQ(shown, "First one");
+
+    Restart();
+    host_->SetRoom(0);
+    ASSERT_EQ(Play((first_ + "|1.MIX").c_str()), 0);
+    RunInfoBox(first_, host_->MainWindow(), [](HWND dialog) {
+        Choose(dialog, 0b10, 2);
+        Press(dialog, IDC_DONE);
+    });
+    host_->SetRoom(1 << 20);
+    host_->SetPlaying(false);
+    EXPECT_TRUE(WaitFor([&] { return host_->EndOfStreamNotices() == 1; }));
+    EXPECT_EQ(host_->RestartRequests(), 0);
+    EXPECT_EQ(Title(), "First one") << "the entry's track, not the next enabled one";
+    Stop();
+
+    EXPECT_EQ(Play((first_ + "|3.MIX").c_str()), 1);
+    ASSERT_EQ(standin::MessageBoxes().size(), 1u);
+    EXPECT_EQ(standin::MessageBoxes()[0].text,
+              "There is no track 3 in " + first_ + ": it holds 2 tracks.");
+    EXPECT_NE(Play((first_ + "|0.MIX").c_str()), 0) << "no such file, and no box";
+    EXPECT_EQ(standin::MessageBoxes().size(), 1u);
 }
 
 TEST_F(TrackChangeTest, ATrackChosenWhileStoppedBelongsToItsArchive) {
