@@ -10,6 +10,7 @@
 // unless set); KESTREL_MODEL_SEED: replays that one session;
 // KESTREL_MODEL_SKIP=length,paused: leaves out those checks, to look past a
 // fault already known.
+#include "catalogue/track_entry.h"
 #include "core/entry_points.h"
 #include "core/plugin_record.h"
 #include "dialogs/resource_ids.h"
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -91,7 +93,11 @@ public:
         start_ = Clock::now();
         heard_at_start_ = device_.TotalHeardBytes();
         host_thread_ = GetCurrentThreadId();
+        entry_ = 0;
     }
+    // What the host's plays from now on play: 0 the archive, N its track
+    // entry N (the model's value of a play).
+    void PlayingEntry(int entry) { entry_ = entry; }
     std::vector<Event> Take() {
         std::vector<Event> taken;
         std::lock_guard hold(mutex_);
@@ -130,6 +136,8 @@ private:
                                                              : listener::Who::Loop;
         e.returned = step.returned;
         e.value = step.value;
+        if (e.kind == Event::Kind::Play && !e.returned)
+            e.value = entry_;
         std::lock_guard hold(mutex_);
         e.at_ms = Now();
         e.heard_before = e.heard_after = Heard();
@@ -189,6 +197,7 @@ private:
     Clock::time_point start_ = Clock::now();
     DWORD host_thread_ = 0;
     std::int64_t heard_at_start_ = 0;
+    std::atomic<int> entry_{0};
 };
 
 // A user's action, and how long the user then lets the player run.
@@ -210,6 +219,8 @@ struct Action {
     // the gap in ms.
     int value = 0;
     int then_ms = 0;
+    // What a play plays: 0 the archive, N its track entry N.
+    int entry = 0;
 };
 
 // A session's actions follow from its seed alone, so that it replays.
@@ -229,6 +240,9 @@ std::vector<Action> Script(std::uint32_t seed, int tracks) {
         while (pick >= weights[kind])
             pick -= weights[kind++];
         Action action{static_cast<K>(kind), 0, between(0, 400)};
+        // One play in four is of a track entry, as from a playlist.
+        if (action.kind == K::Play || action.kind == K::StopThenPlay || action.kind == K::PlayAgain)
+            action.entry = between(0, 3) == 0 ? between(1, tracks) : 0;
         switch (action.kind) {
         case K::StopThenPlay:
             // Quick (a double click) or not, around the half second.
@@ -373,7 +387,7 @@ private:
         using K = Action::Kind;
         switch (action.kind) {
         case K::Play:
-            host_.Play(archive_.path);
+            PlayEntry(action.entry);
             break;
         case K::Stop:
             host_.Stop();
@@ -381,7 +395,7 @@ private:
         case K::StopThenPlay:
             host_.Stop();
             Pass(action.value);
-            host_.Play(archive_.path);
+            PlayEntry(action.entry);
             break;
         case K::Pause:
             host_.Pause();
@@ -419,10 +433,20 @@ private:
                 waited += 10;
             if (!host_.Playing()) {
                 Pass(action.value);
-                host_.Play(archive_.path);
+                PlayEntry(action.entry);
             }
             break;
         }
+    }
+
+    // The host plays the archive (0) or its track entry `entry`, and answers
+    // restart requests with that name from now on.
+    void PlayEntry(int entry) {
+        char name[kPathChars] = {};
+        if (entry == 0 || !FormatTrackEntry(archive_.path, entry, name, kPathChars))
+            lstrcpynA(name, archive_.path.c_str(), kPathChars);
+        journal_.PlayingEntry(entry);
+        host_.Play(name);
     }
 
     // Lets the player run for `ms`, checking the journal as it grows; false

@@ -87,6 +87,7 @@ struct Model::Reading {
     bool finished = false; // Ending because nothing is left to play, not a last track's end
     std::vector<char> enabled;
     int chosen = kNone; // chosen in Sound Info while nothing played
+    int entry = kNone;  // the track a track entry plays alone; kNone: the archive whole
     int track = 0;      // heard, or about to be heard
     int ended = kNone;  // the track whose end (or whose leaving) began the change
     int pos = 0;        // the listener's next sample of `track`
@@ -148,6 +149,9 @@ int Model::LengthMs(int track) const {
 }
 
 int Model::NextEnabled(const Reading& r, int after) const {
+    // A track entry's stream plays its one track.
+    if (r.entry != kNone)
+        return kNone;
     const int count = static_cast<int>(tracks_.size());
     for (int step = 1; step < count; ++step) {
         int t = (after + step) % count;
@@ -176,6 +180,8 @@ std::string Model::Locate(const std::vector<char>& bytes) const {
 std::string Model::Describe(const Reading& r) const {
     std::ostringstream text;
     text << PhaseName(r.phase);
+    if (r.entry != kNone)
+        text << " (track entry " << r.entry + 1 << ")";
     if (r.phase != Phase::Stopped) {
         text << ", track " << r.track << " at " << Rate(r.track) << " Hz, heard to sample "
              << r.pos;
@@ -660,15 +666,21 @@ Model::Readings Model::ApplyHost(Reading r, const Event& e, std::string* why) co
         if (!e.returned) {
             r.host_stopped = false;
             r.open_failed = false;
-            const bool answer = e.who == Who::Answer && (r.answering == Answering::FromStart ||
-                                                         r.answering == Answering::Resume ||
-                                                         r.answering == Answering::AtEnd);
+            // A play's value: 0 for the archive, N for its track entry N.
+            // Requests are made only while the archive plays whole, so a
+            // track entry's play is never an answer.
+            const bool answer =
+                e.who == Who::Answer && e.value == 0 &&
+                (r.answering == Answering::FromStart || r.answering == Answering::Resume ||
+                 r.answering == Answering::AtEnd);
             if (!answer) {
                 // A plain play: the first track, or the one chosen while
-                // nothing played; every track enabled; not paused.
+                // nothing played, or the entry's; every track enabled; not
+                // paused.
                 r.in_play = Reading::InPlay::Plain;
                 std::fill(r.enabled.begin(), r.enabled.end(), 1);
-                r.track = r.chosen != kNone ? r.chosen : 0;
+                r.entry = e.value > 0 ? e.value - 1 : kNone;
+                r.track = r.entry != kNone ? r.entry : r.chosen != kNone ? r.chosen : 0;
                 r.chosen = kNone;
                 r.phase = Phase::Playing;
                 r.finished = false;
@@ -790,6 +802,7 @@ Model::Readings Model::ApplyHost(Reading r, const Event& e, std::string* why) co
             r.paused = false;
             r.seeks.clear();
             r.chosen = kNone;
+            r.entry = kNone;
             r.requests = 0;
             r.finish_grace = 0;
             r.resume_lo = r.resume_hi = kNone;
