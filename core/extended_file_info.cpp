@@ -3,6 +3,7 @@
 #include "core/file_reading.h"
 #include "core/player_state.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string_view>
