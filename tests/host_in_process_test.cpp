@@ -91,23 +91,44 @@ TEST(HostInProcess, QuitReleasesTheStreamLockAndInitMakesItAgain) {
 
 namespace {
 
-// The whole PCM of one extended read, asked for `piece` bytes at a time.
-std::vector<std::int16_t> Convert(const std::string& entry, int piece, int* size, int* rate) {
-    int bps = 0, channels = 0;
-    std::intptr_t handle = ExtendedReadOpen(player, entry.c_str(), size, &bps, &channels, rate);
-    EXPECT_NE(handle, 0) << entry;
-    EXPECT_EQ(bps, 16);
-    EXPECT_EQ(channels, 1);
-    std::vector<char> bytes;
-    std::vector<char> buffer(piece);
+constexpr int kPieces[] = {3, 1000, 65536};
+constexpr int kHandles = 3;
+
+struct Converted {
+    std::vector<std::int16_t> samples;
+    int size = 0;
+    int rate = 0;
+};
+
+// One handle per piece size open at once, read in turn, each `piece` bytes
+// at a time, until every one has given all its PCM.
+void ConvertAtOnce(const std::string& entry, Converted (&out)[kHandles]) {
+    std::intptr_t handles[kHandles];
+    std::vector<char> bytes[kHandles];
+    for (int k = 0; k < kHandles; ++k) {
+        int bps = 0, channels = 0;
+        handles[k] =
+            ExtendedReadOpen(player, entry.c_str(), &out[k].size, &bps, &channels, &out[k].rate);
+        EXPECT_NE(handles[k], 0) << entry;
+        EXPECT_EQ(bps, 16);
+        EXPECT_EQ(channels, 1);
+    }
+    std::vector<char> buffer(kPieces[kHandles - 1]);
     int kill = 0;
-    for (int got; (got = ExtendedReadData(handle, buffer.data(), piece, &kill)) > 0;)
-        bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + got);
-    ExtendedReadClose(handle);
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    EXPECT_EQ(bytes.size() % 2, 0u);
-    return samples;
+    for (bool reading = true; reading;) {
+        reading = false;
+        for (int k = 0; k < kHandles; ++k) {
+            const int got = ExtendedReadData(handles[k], buffer.data(), kPieces[k], &kill);
+            bytes[k].insert(bytes[k].end(), buffer.begin(), buffer.begin() + got);
+            reading = reading || got > 0;
+        }
+    }
+    for (int k = 0; k < kHandles; ++k) {
+        ExtendedReadClose(handles[k]);
+        EXPECT_EQ(bytes[k].size() % 2, 0u);
+        out[k].samples.resize(bytes[k].size() / 2);
+        std::memcpy(out[k].samples.data(), bytes[k].data(), out[k].samples.size() * 2);
+    }
 }
 
 TEST(HostInProcess, TrackEntriesAnswerQueriesAndConvertExactlyBesidePlayback) {
@@ -149,31 +170,26 @@ TEST(HostInProcess, TrackEntriesAnswerQueriesAndConvertExactlyBesidePlayback) {
     ASSERT_EQ(ExtendedFileInfo(player, nullptr, "track", value, sizeof value), 1);
     EXPECT_STREQ(value, "1/2");
 
-    // While the archive plays, two threads convert both tracks at once, in
-    // pieces that split samples and blocks.
-    const int pieces[] = {3, 1000, 65536};
-    std::vector<std::int16_t> converted[2][3];
-    int sizes[2][3] = {}, got_rates[2][3] = {};
+    // While the archive plays, two threads convert both tracks, three
+    // handles each at once, in pieces that split samples and blocks.
+    Converted converted[2][kHandles];
     std::atomic<int> done{0};
     std::vector<std::thread> converters;
     for (int track = 0; track < 2; ++track)
         converters.emplace_back([&, track] {
-            const std::string entry = archive + "|" + std::to_string(track + 1) + ".mix";
-            for (int k = 0; k < 3; ++k)
-                converted[track][k] =
-                    Convert(entry, pieces[k], &sizes[track][k], &got_rates[track][k]);
+            ConvertAtOnce(archive + "|" + std::to_string(track + 1) + ".mix", converted[track]);
             ++done;
         });
     EXPECT_TRUE(host.ServeUntil([&] { return done == 2; }, 20000));
     for (std::thread& converter : converters)
         converter.join();
     for (int track = 0; track < 2; ++track)
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; k < kHandles; ++k) {
             SCOPED_TRACE("track " + std::to_string(track) + " in pieces of " +
-                         std::to_string(pieces[k]));
-            EXPECT_EQ(sizes[track][k], static_cast<int>(extracted[track].size() * 2));
-            EXPECT_EQ(got_rates[track][k], rates[track]);
-            EXPECT_TRUE(converted[track][k] == extracted[track]);
+                         std::to_string(kPieces[k]));
+            EXPECT_EQ(converted[track][k].size, static_cast<int>(extracted[track].size() * 2));
+            EXPECT_EQ(converted[track][k].rate, rates[track]);
+            EXPECT_TRUE(converted[track][k].samples == extracted[track]);
         }
 
     // A kill switch already set: nothing, at once. A seek, then the rest
