@@ -134,6 +134,7 @@ int ExtendedFileInfo(PlayerState& p, const char* file, const char* field, char* 
     Text text;
     char title[kPathChars]; // the playing track's
     char name[kPathChars];  // a track entry's archive
+    TrackFacts facts;       // a track entry's track
     const std::optional<TrackEntry> entry =
         file && *file ? ParseTrackEntry(file) : std::optional<TrackEntry>();
     if (!file || !*file) {
@@ -143,7 +144,6 @@ int ExtendedFileInfo(PlayerState& p, const char* file, const char* field, char* 
         if (!DescribeStream(p, title, &d))
             return 0;
     } else if (entry) {
-        TrackFacts facts;
         if (!p.LookUpTrack(file, &facts))
             return 0;
         d.title = facts.record.title;
