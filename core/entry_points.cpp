@@ -14,15 +14,6 @@ OutputServices& Output() {
     return *plugin_record.output;
 }
 
-// The part of `path` after its last backslash, or all of it.
-const char* FileNameOf(const char* path) {
-    const char* name = path;
-    for (const char* c = path; *c; ++c)
-        if (*c == '\\')
-            name = c + 1;
-    return name;
-}
-
 } // namespace
 
 void __cdecl Configure(HWND) {}
@@ -127,6 +118,20 @@ void __cdecl SetPan(int pan) {
 
 void __cdecl GetFileInfo(const char* file, char* title, int* length_ms) {
     player.ObserveHost();
+    if (file && ParseTrackEntry(file)) {
+        // One track: its title and exact length, from the index and its
+        // header. An entry whose track cannot be read shows its own name,
+        // which says which archive and track it is, and no length, as a
+        // file that is not there.
+        TrackFacts facts;
+        const bool found = player.LookUpTrack(file, &facts);
+        if (length_ms)
+            *length_ms =
+                found ? PcmTimeMs(facts.header.output_size, facts.header.sample_rate, 2) : -1000;
+        if (title)
+            lstrcpyA(title, found && facts.record.title[0] ? facts.record.title : FileNameOf(file));
+        return;
+    }
     if (file && *file) {
         // An archive stands for all its tracks: its name, and no length.
         if (length_ms) {

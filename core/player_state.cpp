@@ -16,6 +16,7 @@ void PlayerState::InitPlayer(PluginRecord* record, const char* directory) {
     // to start a track instead of crashing.
     pcm_buffer = static_cast<char*>(GlobalAlloc(GMEM_FIXED, kPcmBufferBytes));
     stream_lock.Prepare();
+    index_cache.Prepare();
     // Without the event the playback thread falls back to plain sleeps.
     if (!wake_event)
         wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -36,6 +37,7 @@ void PlayerState::FreePlayer() {
         pcm_buffer = nullptr;
     }
     decoder.checkpoints().Release();
+    index_cache.Release();
     // The host stops the stream before quit; a thread still running would
     // need the locks, so they then stay.
     if (thread == NO_THREAD || thread == nullptr) {
@@ -56,4 +58,12 @@ void DirectoryOfPath(const char* path, char* directory) {
         if (path[i] == '\\')
             cut = i + 1;
     lstrcpynA(directory, path, cut + 1);
+}
+
+const char* FileNameOf(const char* path) {
+    const char* name = path;
+    for (const char* c = path; *c; ++c)
+        if (*c == '\\')
+            name = c + 1;
+    return name;
 }

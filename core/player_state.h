@@ -9,6 +9,7 @@
 #include "catalogue/track_record.h"
 #include "core/archive_source.h"
 #include "core/hand_over.h"
+#include "core/index_cache.h"
 #include "core/stream_lock.h"
 #include "decoder/track_decoder.h"
 
@@ -49,6 +50,13 @@ public:
         return tracks && track_count > 0 ? std::span<TrackRecord>(tracks, track_count)
                                          : std::span<TrackRecord>();
     }
+
+    // Queries about single tracks, from any thread (core/look_up_track.cpp):
+    // the track a track entry names, from the index cache and the track's
+    // header. With `archive`, the archive stays open there for the caller
+    // to close. False, with nothing left open, if `name` is no track entry
+    // or its track cannot be read.
+    bool LookUpTrack(const char* name, TrackFacts* facts, HANDLE* archive = nullptr);
 
     // Decoding: the decoder over the archive, under the stream lock
     // (core/player_stream.cpp).
@@ -150,6 +158,8 @@ public:
     bool hand_over_ready = false;
     // What plays next and when (under the hand-over lock).
     handover::Machine hand_over_state;
+    // The indexes queries about single tracks have read.
+    IndexCache index_cache;
     // The host's thread: where the host's queue can be looked at.
     DWORD host_thread_id = 0;
 
@@ -198,3 +208,6 @@ extern PlayerState player;
 // Writes into `directory` (kPathChars) the part of `path` up to and
 // including its last backslash, or the empty string if it has none.
 void DirectoryOfPath(const char* path, char* directory);
+
+// The part of `path` after its last backslash, or all of it.
+const char* FileNameOf(const char* path);

@@ -27,7 +27,8 @@ template <typename Codes> void TrackDecoder::Walk(int data_bytes, Codes codes) {
 // chunk header, a wrong signature, a data size of 0 or above what a chunk may
 // hold, or no data at all behind the header.
 bool TrackDecoder::RefillChunk(const AdpcmDecoder& adpcm) {
-    checkpoints_.Note(track_offset_, position_, archive_position_, adpcm.state());
+    if (!measuring_)
+        checkpoints_.Note(track_offset_, position_, archive_position_, adpcm.state());
     if (!source_)
         return false;
     ChunkHeader header{};
@@ -64,6 +65,19 @@ int TrackDecoder::Read(char* buffer, int count) {
              out += 4 * run;
          });
     return position_ - start;
+}
+
+int TrackDecoder::Measure(int limit) {
+    RewindTo(0);
+    // The same walk as Read's, over the same chunks, with nothing decoded:
+    // the decoder state it passes is not the stream's, so no checkpoint is
+    // taken from it.
+    measuring_ = true;
+    Walk(limit > 0 ? (limit - 1) / 4 + 1 : 0, [](AdpcmDecoder&, const std::uint8_t*, int) {});
+    measuring_ = false;
+    const int held = position_;
+    RewindTo(0);
+    return held;
 }
 
 // Puts the decoder at the track's first chunk, or at the checkpoint that

@@ -32,6 +32,12 @@ public:
     // an ended stream stays where it is.
     void Seek(int target, bool rewind);
 
+    // Walks the track's chunks from its start without decoding them and
+    // returns how many bytes of PCM the stream holds, counting no further
+    // than `limit` (a multiple of 4): what Reads from the start would give.
+    // It leaves the decoder at the track's start, as a rewinding Seek to 0.
+    int Measure(int limit);
+
     // Bytes of PCM decoded or skipped since the track's start.
     int position() const { return position_; }
     // The next chunk could not be read or was not a valid chunk.
@@ -51,6 +57,7 @@ private:
     AdpcmDecoder adpcm_;
     int position_ = 0;
     bool ended_ = false;
+    bool measuring_ = false;            // Measure walks without decoding
     std::uint16_t chunk_size_ = 0;      // data bytes of the last chunk read
     std::uint16_t chunk_remaining_ = 0; // of those, not yet decoded
     // A chunk cut short by the end of the source keeps the tail of the data

@@ -15,6 +15,21 @@ constexpr std::uint16_t kChunkSignature = 0xDEAF;
 constexpr int kChunkHeaderBytes = 8;
 constexpr int kChunkDataBytes = 512;    // the most one chunk may hold
 constexpr int kPcmBytesPerDataByte = 4; // two 4-bit codes, two 16-bit samples
+// Playback decodes 576 16-bit mono frames at a time.
+constexpr int kPlaybackBlockBytes = 576 * 2;
+
+// The PCM bytes playback hands the output for a track whose header claims
+// `output_size`: whole blocks up to the one in which that length is reached,
+// and at least one. A stream whose chunks end sooner gives only what they
+// hold; one whose chunks go on is cut here.
+constexpr std::int64_t PlayedPcmBytes(std::uint32_t output_size) {
+    const std::int64_t blocks =
+        (std::int64_t{output_size} + kPlaybackBlockBytes - 1) / kPlaybackBlockBytes;
+    return (blocks > 0 ? blocks : 1) * kPlaybackBlockBytes;
+}
+static_assert(PlayedPcmBytes(0) == 1152 && PlayedPcmBytes(1152) == 1152 &&
+              PlayedPcmBytes(1153) == 2304);
+
 // The lowest sample rate a track may have: lower ones would make the length
 // and time formulas divide by zero. Everything that needs a usable rate
 // checks against this one value.

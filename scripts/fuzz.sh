@@ -15,7 +15,7 @@ case "$mode" in
   *) echo "usage: $0 short|long" >&2; exit 2 ;;
 esac
 
-targets=(fuzz_track_index fuzz_track_stream fuzz_text_format)
+targets=(fuzz_track_index fuzz_track_stream fuzz_text_format fuzz_track_entry)
 build=build/fuzz
 
 cmake --preset fuzz >/dev/null

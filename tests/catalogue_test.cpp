@@ -7,6 +7,8 @@
 #include "catalogue/track_choice.h"
 #include "catalogue/track_entry.h"
 #include "catalogue/track_index.h"
+#include "core/extended_file_info.h"
+#include "core/extended_read.h"
 #include "core/player_state.h"
 #include "platform/standin/testing.h"
 #include "support/reset_player.h"
@@ -15,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -568,6 +571,115 @@ TEST_F(CatalogueTest, AnIndexWithoutAWholeRecordOpensAnEmptyCatalogue) {
         EXPECT_EQ(p.SelectTrack(0), 0);
         EXPECT_TRUE(standin::MessageBoxes().empty());
     }
+}
+
+// Queries about single tracks: answered from the index and the track's own
+// header, the index read once, and "no" for every entry that names nothing
+// readable, without a box.
+TEST_F(CatalogueTest, TrackQueriesAnswerFromIndexAndHeaderAndRefuseBadEntries) {
+    std::string archive = MakeArchive(kJuniperSize);
+    auto header = [&](std::uint32_t at, std::uint16_t rate, std::uint32_t output_size) {
+        std::vector<std::uint8_t> bytes;
+        for (std::uint32_t value : {std::uint32_t{rate}, 520u, output_size}) {
+            const int width = bytes.empty() ? 2 : 4;
+            for (int i = 0; i < width; ++i)
+                bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        }
+        bytes.push_back(0x02);
+        bytes.push_back(0x63);
+        WriteBytesAt(archive, at, bytes);
+    };
+    header(4096, 22050, 44100); // 1000 ms
+    header(8192, 11127, 33381); // 1500 ms
+    // The third record points at zeros: no valid header.
+    WriteIndex({{4096, 520, 22050, "First", "", 0},
+                {8192, 1000, 0, "", "", 0},
+                {12288, 100, 22050, "Broken", "", 0}});
+    std::string windows = archive; // as the player names it
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    const std::string one = windows + "|1.MIX", two = windows + "|2.mix";
+
+    struct Query {
+        std::string file;
+        const char* field;
+        int room;
+        const char* answer; // null: not answered
+    };
+    const std::string format1 = "Kestrel MIX track 1 of 3\r\n4-bit IMA ADPCM, 16-bit mono\r\n"
+                                "Sample rate: 22050 Hz\r\nSize: 520 bytes";
+    const Query queries[] = {
+        {one, "type", 64, "0"},
+        {one, "TiTlE", 64, "First"},
+        {one, "album", 64, "game.mix"},
+        {one, "track", 64, "1/3"},
+        {one, "length", 64, "1000"},
+        {one, "samplerate", 64, "22050"},
+        {one, "bitrate", 64, "88"},
+        {one, "lossless", 64, "0"},
+        {one, "family", 64, "Kestrel MIX audio"},
+        {one, "formatinformation", 200, format1.c_str()},
+        {one, "artist", 64, nullptr},
+        {one, "", 64, nullptr},
+        {one, "title", 3, "Fi"},
+        {one, "title", 1, ""},
+        {one, "title", 0, nullptr},
+        {two, "length", 64, "1500"}, // the header's rate, not the index's 0
+        {two, "samplerate", 64, "11127"},
+        {two, "bitrate", 64, "45"},                // 44.508, rounded
+        {two, "title", 64, nullptr},               // none in the index
+        {windows + "|3.MIX", "type", 64, nullptr}, // damaged header
+        {windows + "|4.MIX", "type", 64, nullptr}, // past the last track
+        {windows + "|0.MIX", "type", 64, nullptr},
+        {windows + "|1x.MIX", "type", 64, nullptr},
+        {windows + "|01.MIX", "type", 64, nullptr},
+        {scratch.Path("absent.mix|1.MIX"), "type", 64, nullptr},
+        {windows, "title", 64, "game.mix"},
+        {windows, "type", 64, "0"},
+        {windows, "formatinformation", 200,
+         "Kestrel MIX archive\r\nTracks: 3\r\nSize: 25046328 bytes"},
+        {windows, "length", 64, nullptr},
+        {windows, "track", 64, nullptr},
+        {scratch.Path("absent.mix"), "type", 64, nullptr},
+        {"", "type", 64, "0"},
+        {"", "title", 64, nullptr}, // nothing plays
+    };
+    for (const Query& q : queries) {
+        SCOPED_TRACE(q.file + " " + q.field + " in " + std::to_string(q.room));
+        char out[256];
+        std::memset(out, '#', sizeof out);
+        const int handled = ExtendedFileInfo(p, q.file.c_str(), q.field, out, q.room);
+        EXPECT_EQ(handled, q.answer ? 1 : 0);
+        if (q.answer) {
+            EXPECT_STREQ(out, q.answer);
+        }
+        EXPECT_EQ(out[std::max(q.room, q.answer ? static_cast<int>(std::strlen(q.answer)) + 1 : 0)],
+                  '#')
+            << "written past the value or the room";
+    }
+    EXPECT_EQ(p.index_cache.reads(), 1) << "the index is read once for all the queries";
+    char out[8];
+    EXPECT_EQ(ExtendedFileInfo(p, nullptr, "type", out, 8), 1);
+    EXPECT_EQ(ExtendedFileInfo(p, one.c_str(), nullptr, out, 8), 0);
+    EXPECT_EQ(ExtendedFileInfo(p, one.c_str(), "type", nullptr, 8), 0);
+
+    // The converter opens only a readable track entry.
+    int size = -5, bps = 0, channels = 0, rate = 0;
+    for (const std::string& bad :
+         {windows, windows + "|3.MIX", windows + "|4.MIX", std::string(), two + "x"})
+        EXPECT_EQ(ExtendedReadOpen(p, bad.c_str(), &size, &bps, &channels, &rate), 0) << bad;
+    EXPECT_EQ(ExtendedReadOpen(p, nullptr, &size, &bps, &channels, &rate), 0);
+    EXPECT_EQ(size, -5) << "nothing written for a refused open";
+
+    // An archive of no known size, and one whose index has gone.
+    std::string odd = scratch.Path("odd.mix");
+    SetFileLength(odd, kJuniperSize + 1);
+    EXPECT_EQ(ExtendedFileInfo(p, (odd + "|1.MIX").c_str(), "type", out, 8), 0);
+    EXPECT_EQ(ExtendedFileInfo(p, odd.c_str(), "formatinformation", out, 8), 0);
+    std::filesystem::remove(scratch.Path(kJuniperIndex));
+    p.index_cache.Forget();
+    EXPECT_EQ(ExtendedFileInfo(p, one.c_str(), "type", out, 8), 0);
+    EXPECT_EQ(ExtendedReadOpen(p, one.c_str(), &size, &bps, &channels, &rate), 0);
+    EXPECT_TRUE(standin::MessageBoxes().empty());
 }
 
 } // namespace

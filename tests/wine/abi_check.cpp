@@ -1,6 +1,8 @@
 // abi_check.exe PLUGIN_DLL ARCHIVE: the plug-in's calling contract as a
 // 32-bit media player sees it. The archive's first two tracks are "One", 2 s
 // at 22050 Hz, and a short one at 11025 Hz; its index is beside the plug-in.
+// The exports beside the record (the extended file-info query and the
+// extended read) are found by name and called the same way.
 //
 // The record is read as the player reads it, 38 machine words, without the
 // plug-in's own header: every function slot is called through a small
@@ -379,6 +381,62 @@ Word CallSlot(int slot, std::initializer_list<Word> args) {
     return result;
 }
 
+// Calls an export found by its undecorated name, with the same checks.
+Word CallExport(HMODULE module, const char* name, std::initializer_list<Word> args) {
+    FARPROC routine = GetProcAddress(module, name);
+    if (!routine) {
+        Fail("no export %s", name);
+        return 0;
+    }
+    const Word result = abi_call_slot(reinterpret_cast<void*>(routine), args.begin(),
+                                      static_cast<int>(args.size()));
+    const CallProbe& p = abi_probe;
+    if (p.esp_after != p.esp_before)
+        Fail("%s: ESP moved by %d bytes over the call", name,
+             static_cast<int>(p.esp_after - p.esp_before));
+    if (p.ebx != 0xb0b0b0b0 || p.esi != 0x51515151 || p.edi != 0xd1d1d1d1 ||
+        p.ebp_after != p.ebp_before)
+        Fail("%s: EBX, ESI, EDI or EBP changed over the call", name);
+    return result;
+}
+
+// The extended file-info query and the extended read on track 1 ("One",
+// 2 s at 22050 Hz: 88200 bytes of PCM).
+void CheckExtendedExports(HMODULE module, const char* archive) {
+    char entry[MAX_PATH + 8];
+    std::snprintf(entry, sizeof entry, "%s|1.MIX", archive);
+    char out[64];
+    const char* info = "winampGetExtendedFileInfo";
+    if (CallExport(module, info, {W(""), W("type"), W(out), W(2)}) != 1 || std::strcmp(out, "0"))
+        Fail("type with an empty name gave %s", out);
+    if (CallExport(module, info, {W(entry), W("TITLE"), W(out), W(3)}) != 1 ||
+        std::strcmp(out, "On"))
+        Fail("the title of %s in 3 bytes gave %s", entry, out);
+    if (CallExport(module, info, {W(entry), W("length"), W(out), W(sizeof out)}) != 1 ||
+        std::strcmp(out, "2000"))
+        Fail("the length of %s gave %s", entry, out);
+    if (CallExport(module, info, {W(entry), W("no such field"), W(out), W(sizeof out)}) != 0)
+        Fail("an unknown field was answered");
+
+    int size = 0, bps = 0, channels = 0, rate = 0;
+    const Word read = CallExport(module, "winampGetExtendedRead_open",
+                                 {W(entry), W(&size), W(&bps), W(&channels), W(&rate)});
+    if (!read || size != 88200 || bps != 16 || channels != 1 || rate != kFirstRate) {
+        Fail("extended read open gave handle %#x, %d bytes, %d bits, %d channels, %d Hz", read,
+             size, bps, channels, rate);
+        return;
+    }
+    static char pcm[4096];
+    int kill = 0;
+    const Word got =
+        CallExport(module, "winampGetExtendedRead_getData", {read, W(pcm), W(4096), W(&kill)});
+    if (got != 4096)
+        Fail("extended read getData gave %u of 4096 bytes", got);
+    if (CallExport(module, "winampGetExtendedRead_setTime", {read, W(1000)}) != 1)
+        Fail("extended read setTime failed");
+    CallExport(module, "winampGetExtendedRead_close", {read});
+}
+
 struct Expected {
     int service;
     std::vector<Word> args;
@@ -601,6 +659,7 @@ int main(int argc, char** argv) {
     char eq[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     LONG mark = call_count;
     CallSlot(kInit, {});
+    CheckExtendedExports(module, archive);
     CallSlot(kConfigure, {W(window)});
     CallSlot(kEqSet, {1, W(eq), W(-7)});
     if (CallSlot(kIsOurFile, {W(archive)}) != 0)
@@ -611,7 +670,8 @@ int main(int argc, char** argv) {
     CallSlot(kGetFileInfo, {W("C:\\no\\such.mix"), W(title), W(&length)});
     if (length != -1000 || std::strcmp(title, "such.mix") != 0)
         Fail("get_file_info of a missing file gave length %d and title %s", length, title);
-    ExpectHostCalls("init, configure, eq_set, is_our_file, get_file_info", mark, {});
+    ExpectHostCalls("init, the extended exports, configure, eq_set, is_our_file, get_file_info",
+                    mark, {});
 
     // Play: the output is opened and the stream announced, in this order.
     InterlockedExchange(&credit, 0);
@@ -707,7 +767,8 @@ int main(int argc, char** argv) {
              restart_requests, bad_messages, end_notices);
     DestroyWindow(window);
     FreeLibrary(module);
-    std::printf("abi: 18 plug-in routines and %d host services over %ld calls, %d call sites: "
+    std::printf("abi: 18 plug-in routines, 5 exports and %d host services over %ld calls, %d call "
+                "sites: "
                 "%s\n",
                 static_cast<int>(kServices), call_count, site_count,
                 failures ? "FAILED" : "all as the 32-bit C calling convention has them");

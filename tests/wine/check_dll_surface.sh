@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The plug-in DLL as the media player sees it: it exports winampGetInModule2
-# and nothing else, and imports only from DLLs that every Windows has.
+# The plug-in DLL as the media player sees it: it exports winampGetInModule2,
+# the extended file-info query and the extended read, by their undecorated
+# names, and nothing else, and imports only from DLLs that every Windows has.
 #   check_dll_surface.sh OBJDUMP PLUGIN_DLL
 set -u
 objdump=$1
@@ -12,7 +13,14 @@ dump=$("$objdump" -p "$dll") || fail "$objdump cannot read $dll"
 
 exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" |
           sed -n 's/^[[:space:]]*\[ *[0-9]*\] \(.*\)$/\1/p')
-[ "$exports" = "winampGetInModule2" ] || fail "exports are [$exports], expected winampGetInModule2 only"
+expected="winampGetExtendedFileInfo
+winampGetExtendedRead_close
+winampGetExtendedRead_getData
+winampGetExtendedRead_open
+winampGetExtendedRead_setTime
+winampGetInModule2"
+[ "$(LC_ALL=C sort <<<"$exports")" = "$expected" ] ||
+    fail "exports are [$(echo $exports)], expected [$(echo $expected)] only"
 
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | sort -u)
 [ -n "$imports" ] || fail "no import table found"
@@ -23,4 +31,4 @@ for name in $imports; do
     *) fail "imports from $name, which is not a system DLL" ;;
     esac
 done
-echo "exports: $exports; imports: $(echo $imports)"
+echo "exports: $(echo $exports); imports: $(echo $imports)"

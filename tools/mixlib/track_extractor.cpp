@@ -13,10 +13,9 @@
 
 namespace {
 
-constexpr int kBlockBytes = 576 * 2; // 16-bit mono, as playback asks for
 // Decoded straight into, and written from: big enough that a write is one
 // system call per few hundred thousand samples, small beside any track.
-constexpr int kExtractBufferBytes = kBlockBytes * 224;
+constexpr int kExtractBufferBytes = kPlaybackBlockBytes * 224;
 
 // The track's header, checked as the player checks it.
 TrackHeader CheckedHeader(ArchiveReader& archive, int index) {
@@ -40,11 +39,8 @@ std::uint16_t DecodeTrack(ArchiveReader& archive, int index, const PcmSink& sink
     decoder.Attach(&archive.Source(), archive.Track(index).offset);
     decoder.Seek(0, true);
     // Playback decodes a block at a time until the stream ends or a block
-    // reaches the header's length, and keeps that last block whole: so many
-    // whole blocks, at least one.
-    const std::int64_t blocks = std::max<std::int64_t>(
-        1, (std::int64_t{header.output_size} + kBlockBytes - 1) / kBlockBytes);
-    std::int64_t left = blocks * kBlockBytes;
+    // reaches the header's length, and keeps that last block whole.
+    std::int64_t left = PlayedPcmBytes(header.output_size);
     auto buffer = std::make_unique<char[]>(kExtractBufferBytes);
     while (left > 0) {
         const int wanted = static_cast<int>(std::min<std::int64_t>(left, kExtractBufferBytes));
