@@ -56,8 +56,11 @@ for option in $(grep -oh '"--[a-z-]*"' "$sources"/command_line.cpp "$sources"/di
     grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$usage" || fail "--help does not mention $option"
 done
 
-extract() { # ARCHIVE TRACK OUT
-    "$mixtool" extract --index-dir . "$1" --track "$2" -o "$3" >/dev/null || fail "extract $1 $2"
+# extract ARCHIVE INDEX OUT: the track at INDEX (from 0, as check_play_log.py
+# names the extractions x<INDEX>.wav), whose number is INDEX + 1.
+extract() {
+    "$mixtool" extract --index-dir . "$1" --track $(($2 + 1)) -o "$3" >/dev/null ||
+        fail "extract $1 $(($2 + 1))"
 }
 status=0
 
