@@ -102,7 +102,7 @@ TrackPlaylist MakeTrackPlaylist(ArchiveReader& archive, const std::string& archi
             "warning: " + std::to_string(too_long) + " of " + std::to_string(archive.TrackCount()) +
             " entries (from track " + std::to_string(first_too_long) + ") are longer than " +
             std::to_string(kLongestEntryName) +
-            " characters with the archive's full path; the player cuts them and cannot play "
-            "them (keep the archive in a shorter folder)");
+            " characters with the archive's full path; the player cannot hold such names "
+            "whole and cannot play them (keep the archive in a shorter folder)");
     return playlist;
 }
