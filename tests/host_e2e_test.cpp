@@ -353,6 +353,35 @@ TEST_F(HostEndToEnd, AFailedOutputOpenFailsThePlaySilentlyAndTheNextOnePlays) {
     EXPECT_EQ(folder.Heard("open"), folder.Extract("one.mix", 1));
 }
 
+TEST_F(HostEndToEnd, APlaylistStandsForTheNamesItListsInTurn) {
+    // A byte-order mark, CR LF and LF lines, a comment, a blank line; a
+    // relative name is the playlist folder's, an absolute one stays as it is.
+    folder.Build("one.mix", "Juniper", {folder.MakeTrack("Solo", 22050, 1)});
+    std::filesystem::create_directory(folder.Path("lists"));
+    std::ofstream(folder.Path("lists/p.m3u8"), std::ios::binary)
+        << "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:7,Gone \xC3\xA9\r\nmissing.mix\n\n# a note\r\n"
+        << folder.Path("one.mix") << "\n";
+    ASSERT_EQ(folder.Play("--fast lists/p.m3u8", "list"), 1);
+    auto events = folder.Events("list");
+    auto entries = Named(events, "entry");
+    ASSERT_EQ(entries.size(), 2u);
+    std::string missing = folder.Dir() + "lists/missing.mix";
+    std::string one = folder.Path("one.mix");
+    std::replace(missing.begin(), missing.end(), '/', '\\');
+    std::replace(one.begin(), one.end(), '/', '\\');
+    EXPECT_EQ(entries[0].Str("name"), missing);
+    EXPECT_TRUE(entries[0].Bool("listed"));
+    EXPECT_EQ(entries[0].Str("list_title"), "Gone \xC3\xA9");
+    EXPECT_EQ(entries[0].Int("list_seconds"), 7);
+    EXPECT_EQ(entries[1].Str("name"), one);
+    EXPECT_FALSE(entries[1].Bool("listed"));
+    auto plays = Named(events, "play");
+    ASSERT_EQ(plays.size(), 2u);
+    EXPECT_EQ(plays[0].Int("result"), 1);
+    EXPECT_EQ(plays[1].Str("path"), one);
+    EXPECT_EQ(folder.Heard("list"), folder.Extract("one.mix", 1));
+}
+
 TEST_F(HostEndToEnd, StopReturnsQuicklyWhileDecodingAndWhileDraining) {
     // Real time: a stop a second into a ten-second track finds the thread
     // decoding; one 2.5 s into a 3 s track finds it draining the output.
