@@ -90,6 +90,7 @@ int Player::Run(const std::vector<PlayEntry>& entries) {
         return kExitSetUpFailed;
     }
     const bool converting = !options_.convert_path.empty();
+    queue_ = PlayQueue(entries);
     if (converting && entries.size() > 1) {
         std::error_code failure;
         std::filesystem::create_directories(options_.convert_path, failure);
@@ -100,10 +101,10 @@ int Player::Run(const std::vector<PlayEntry>& entries) {
             return kExitSetUpFailed;
         }
     }
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (until_reached_)
-            break;
-        const PlayEntry& entry = entries[i];
+    // The list may change while an entry plays (the playlist messages).
+    while (queue_.Due() && !until_reached_) {
+        const PlayEntry entry = queue_.Take();
+        const std::size_t i = static_cast<std::size_t>(queue_.Position());
         const std::string name = FullName(entry.name);
         // What the playlist said of it, before the plug-in is asked.
         log_.Event("entry")
@@ -612,6 +613,30 @@ void Player::OnEndOfStream() {
         return;
     end_pending_ = true;
     end_due_at_ = ClockTicks() + kEndReactionMs * ClockTicksPerSecond() / 1000;
+}
+
+int Player::ListPosition() {
+    return queue_.Position();
+}
+
+int Player::ListCount() {
+    return queue_.Count();
+}
+
+const char* Player::ListName(int index) {
+    return queue_.Name(index);
+}
+
+int Player::InsertName(int index, const char* name) {
+    const int at = queue_.Insert(index, name);
+    log_.Event("list_insert").Int("asked", index).Int("index", at).Str("name", name);
+    return at;
+}
+
+bool Player::DeleteName(int index) {
+    const bool deleted = queue_.Delete(index);
+    log_.Event("list_delete").Int("index", index).Bool("deleted", deleted);
+    return deleted;
 }
 
 void Player::ServeMessages() {

@@ -12,6 +12,7 @@
 #include "host/message_box_watch.h"
 #include "host/output_device.h"
 #include "host/play_list.h"
+#include "host/play_queue.h"
 #include "host/player_window.h"
 #include "host/status_line.h"
 #include "host/heard_recorder.h"
@@ -124,8 +125,14 @@ private:
     bool ReenteredStop(const char* message);
     void OnRestartRequest() override;
     void OnEndOfStream() override;
+    int ListPosition() override;
+    int ListCount() override;
+    const char* ListName(int index) override;
+    int InsertName(int index, const char* name) override;
+    bool DeleteName(int index) override;
 
     PlayerOptions options_;
+    PlayQueue queue_{{}};
     EventLog log_;
     HeardRecorder heard_;
     std::unique_ptr<OutputDevice> device_;
