@@ -69,7 +69,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* e
             return true;
         }
         if (word.size() < 2 || word[0] != '-') {
-            parsed->archives.push_back(word);
+            parsed->names.push_back(word);
             continue;
         }
         if (word == "--fast") {
@@ -162,6 +162,14 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* e
                 return false;
             }
             options.until_ms = a;
+        } else if (word == "--info") {
+            if (value.empty()) {
+                *error = "--info takes a field's name, e.g. title";
+                return false;
+            }
+            options.info_fields.push_back(value);
+        } else if (word == "--convert") {
+            options.convert_path = value;
         } else if (word == "--fail-open") {
             if (!ParseInt(value, &a) || a < 1) {
                 *error = "--fail-open takes the number of the opening to fail, from 1";
@@ -173,8 +181,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine* parsed, std::string* e
             return false;
         }
     }
-    if (parsed->archives.empty()) {
-        *error = "no archive given";
+    if (parsed->names.empty()) {
+        *error = "nothing to play: give archives, track entries or playlists";
         return false;
     }
     return true;

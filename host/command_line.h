@@ -16,9 +16,12 @@ constexpr char kUsage[] =
     "                    [--restart-answer stop-play|seek|ignore|late[:MS]]\n"
     "                    [--user STEP[@AT],...]...\n"
     "                    [--info-box AT:STEP,... [--dialog-events OUT.jsonl] [--shots DIR]]\n"
-    "                    ARCHIVE...\n"
-    "Plays each ARCHIVE through the plug-in (default: the one beside this program)\n"
-    "on a headless output device with a two-second buffer drained in real time.\n"
+    "                    [--info FIELD]... [--convert OUT.wav] NAME...\n"
+    "Plays each NAME through the plug-in (default: the one beside this program)\n"
+    "on a headless output device with a two-second buffer drained in real time,\n"
+    "moving on to the next at the end-of-stream notice. A NAME is an archive, a\n"
+    "track entry (ARCHIVE|N.MIX) or a playlist (.m3u, .m3u8: UTF-8, relative\n"
+    "entries from its folder), which stands for the names it lists.\n"
     "  --fast          drain as fast as the plug-in keeps up; actions at exact times\n"
     "  --speed N       drain at N times real time\n"
     "  --wav OUT       write what was heard as one 16-bit WAV file in which every\n"
@@ -47,8 +50,14 @@ constexpr char kUsage[] =
     "                  counts), e.g. stop@1200,wait=1700,play. Messages the\n"
     "                  plug-in posted are answered before each action, and an\n"
     "                  action comes 600 ms or more after an ignored request\n"
+    "  --info FIELD    before each NAME, ask the plug-in's extended file\n"
+    "                  information for FIELD (title, length, track, ...) and\n"
+    "                  print FIELD=value or \"FIELD not handled\"; repeatable\n"
+    "  --convert OUT   play nothing: read each NAME through the plug-in's\n"
+    "                  extended read into a 16-bit WAV file, OUT for one NAME,\n"
+    "                  OUT/01.wav, OUT/02.wav, ... (by place in the list) for more\n"
     "  -h, --help      this text\n"
-    "Sound Info dialog automation (first ARCHIVE):\n"
+    "Sound Info dialog automation (first NAME):\n"
     "  --info-box AT:STEP,...  open the info box once the output time reaches AT,\n"
     "                  then carry out the steps: read, select=N, deselect=N|all,\n"
     "                  done, cancel, cool, escape, enter, close, expect=CAPTION,\n"
@@ -62,7 +71,7 @@ constexpr char kUsage[] =
 
 struct CommandLine {
     PlayerOptions options;
-    std::vector<std::string> archives;
+    std::vector<std::string> names; // as given: playlists not yet read
     bool help = false;
 };
 

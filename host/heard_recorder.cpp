@@ -1,6 +1,7 @@
 #include "host/heard_recorder.h"
 
 #include "host/resampler.h"
+#include "host/wav_header.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,46 +9,13 @@
 
 namespace {
 
-constexpr int kHeaderBytes = 44;
-constexpr int kDefaultRate = 22050;                       // for a file that heard nothing
-constexpr std::int64_t kMaxDataBytes = 0xFFFFFFFFLL - 36; // the RIFF size is 32 bits
-constexpr int kWavBits = 16;
+constexpr int kDefaultRate = 22050;          // for a file that heard nothing
 constexpr std::int64_t kChunkFrames = 16384; // read from the heard bytes at a time
 constexpr char kScratchSuffix[] = ".heard";
 
-void Put16(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void Put32(std::uint8_t* at, std::uint32_t value) {
-    Put16(at, value & 0xFFFF);
-    Put16(at + 2, value >> 16);
-}
-
-bool WriteHeader(std::FILE* file, int rate, int channels, std::int64_t data_bytes) {
-    const std::uint32_t frame = static_cast<std::uint32_t>(channels * kWavBits / 8);
-    const std::uint32_t data = static_cast<std::uint32_t>(data_bytes);
-    std::uint8_t header[kHeaderBytes] = {'R', 'I', 'F', 'F', 0,   0,   0,   0, 'W', 'A', 'V',
-                                         'E', 'f', 'm', 't', ' ', 0,   0,   0, 0,   0,   0,
-                                         0,   0,   0,   0,   0,   0,   0,   0, 0,   0,   0,
-                                         0,   0,   0,   'd', 'a', 't', 'a', 0, 0,   0,   0};
-    Put32(header + 4, 36 + data);
-    Put32(header + 16, 16);
-    Put16(header + 20, 1); // PCM
-    Put16(header + 22, static_cast<std::uint32_t>(channels));
-    Put32(header + 24, static_cast<std::uint32_t>(rate));
-    Put32(header + 28, static_cast<std::uint32_t>(rate) * frame);
-    Put16(header + 32, frame);
-    Put16(header + 34, kWavBits);
-    Put32(header + 40, data);
-    return std::fseek(file, 0, SEEK_SET) == 0 &&
-           std::fwrite(header, 1, sizeof header, file) == sizeof header;
-}
-
 // Appends to the WAV file's data what still fits in a WAV file.
 bool PutData(std::FILE* wav, const void* bytes, std::int64_t count, std::int64_t* data_bytes) {
-    count = std::min(count, kMaxDataBytes - *data_bytes);
+    count = std::min(count, kWavMaxDataBytes - *data_bytes);
     if (count <= 0)
         return true;
     *data_bytes += count;
@@ -140,7 +108,7 @@ bool HeardRecorder::WriteWav(std::string* error) {
     }
     std::FILE* wav = std::fopen(wav_path_.c_str(), "wb");
     bool ok = wav && std::fseek(heard_, 0, SEEK_SET) == 0 &&
-              WriteHeader(wav, wav_rate_, wav_channels_, 0);
+              WriteWavHeader(wav, wav_rate_, wav_channels_, 0);
     std::int64_t data_bytes = 0;
     for (const Run& run : runs_) {
         if (!ok)
@@ -150,7 +118,7 @@ bool HeardRecorder::WriteWav(std::string* error) {
         ok =
             same ? CopyRun(run, wav, &data_bytes, error) : ConvertRun(run, wav, &data_bytes, error);
     }
-    ok = ok && WriteHeader(wav, wav_rate_, wav_channels_, data_bytes);
+    ok = ok && WriteWavHeader(wav, wav_rate_, wav_channels_, data_bytes);
     if (wav && std::fclose(wav) != 0)
         ok = false;
     if (!ok && error->empty())

@@ -1,6 +1,7 @@
 // kestrel-play: a headless stand-in for the media player. It loads the
-// plug-in, plays archives through it on a modelled output device, and can
-// record what was heard and everything that happened.
+// plug-in, plays archives, track entries and playlists through it on a
+// modelled output device, and can record what was heard and everything that
+// happened, ask the plug-in's metadata and read audio as a converter does.
 #include "host/command_line.h"
 #include "host/dialog_automation.h"
 #include "host/player.h"
@@ -38,11 +39,20 @@ int main(int argc, char** argv) {
     }
     if (command.options.plugin_path.empty())
         command.options.plugin_path = PluginBesideProgram();
+    std::vector<PlayEntry> entries;
+    if (!ExpandPlaylists(command.names, &entries, &error)) {
+        std::fprintf(stderr, "kestrel-play: %s\n", error.c_str());
+        return kExitSetUpFailed;
+    }
+    if (entries.empty()) {
+        std::fprintf(stderr, "kestrel-play: the playlists list nothing to play\n");
+        return kExitSetUpFailed;
+    }
     DialogAutomation automation(automation_options);
-    if (!automation.Start(command.options.plugin_path, command.archives.front())) {
+    if (!automation.Start(command.options.plugin_path, entries.front().name)) {
         std::fprintf(stderr, "kestrel-play: cannot set up the dialog automation\n");
         return kExitSetUpFailed;
     }
     Player player(command.options);
-    return automation.Finish(player.Run(command.archives));
+    return automation.Finish(player.Run(entries));
 }

@@ -1,9 +1,12 @@
 #include "host/player.h"
 
 #include "host/host_clock.h"
+#include "host/wav_header.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -26,6 +29,42 @@ constexpr int kEndReactionMs = 50;
 
 using GetModule = PluginRecord*(__cdecl*)();
 
+constexpr char kExtendedInfoExport[] = "winampGetExtendedFileInfo";
+constexpr char kReadOpenExport[] = "winampGetExtendedRead_open";
+constexpr char kReadDataExport[] = "winampGetExtendedRead_getData";
+constexpr char kReadCloseExport[] = "winampGetExtendedRead_close";
+constexpr int kInfoChars = 1024; // a metadata value's room, with its terminator
+// What a converter asks for at a time: not a whole number of the plug-in's
+// blocks, so that reads straddle them.
+constexpr int kConvertChunk = 8192;
+
+template <typename Function> Function FindExport(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// The name in full, as the player keeps names: a relative one made
+// absolute against the current folder. Only the text is looked at; a name
+// that is no file (a track entry) passes as it is.
+std::string FullName(const std::string& name) {
+    char full[kPathChars] = {};
+    DWORD size = GetFullPathNameA(name.c_str(), kPathChars, full, nullptr);
+    return size > 0 && size < kPathChars ? full : name;
+}
+
+// Where --convert writes entry `index` of `count`: OUT itself for one entry,
+// else the file NN.wav (from 01, by the entry's place in the list) in the
+// folder OUT.
+std::string ConvertTarget(const std::string& out, std::size_t index, std::size_t count) {
+    if (count == 1)
+        return out;
+    std::string file = std::to_string(index + 1);
+    const std::size_t width = std::max<std::size_t>(2, std::to_string(count).size());
+    file.insert(0, width - std::min(width, file.size()), '0');
+    file += ".wav";
+    const char separator = out.find('\\') != std::string::npos ? '\\' : '/';
+    return out + (out.empty() || out.back() == separator ? "" : std::string(1, separator)) + file;
+}
+
 } // namespace
 
 Player::Player(PlayerOptions options) : options_(std::move(options)) {}
@@ -34,7 +73,7 @@ Player::~Player() {
     Unload();
 }
 
-int Player::Run(const std::vector<std::string>& archives) {
+int Player::Run(const std::vector<PlayEntry>& entries) {
     if (!options_.events_path.empty() && !log_.Open(options_.events_path)) {
         std::fprintf(stderr, "kestrel-play: cannot write %s\n", options_.events_path.c_str());
         return kExitSetUpFailed;
@@ -46,13 +85,44 @@ int Player::Run(const std::vector<std::string>& archives) {
     }
     if (!Load())
         return kExitSetUpFailed;
-    for (const std::string& archive : archives) {
-        if (until_reached_)
-            break;
-        PlayArchive(archive);
+    if (!FindExtendedExports()) {
+        Unload();
+        return kExitSetUpFailed;
+    }
+    const bool converting = !options_.convert_path.empty();
+    queue_ = PlayQueue(entries);
+    if (converting && entries.size() > 1) {
+        std::error_code failure;
+        std::filesystem::create_directories(options_.convert_path, failure);
+        if (!std::filesystem::is_directory(options_.convert_path, failure)) {
+            std::fprintf(stderr, "kestrel-play: cannot make the folder %s\n",
+                         options_.convert_path.c_str());
+            Unload();
+            return kExitSetUpFailed;
+        }
+    }
+    // The list may change while an entry plays (the playlist messages).
+    while (queue_.Due() && !until_reached_) {
+        const PlayEntry entry = queue_.Take();
+        const std::size_t i = static_cast<std::size_t>(queue_.Position());
+        const std::string name = FullName(entry.name);
+        // What the playlist said of it, before the plug-in is asked.
+        log_.Event("entry")
+            .Int("number", static_cast<std::int64_t>(i + 1))
+            .Str("name", name.c_str())
+            .Bool("listed", entry.listed)
+            .Str("list_title", entry.title.c_str())
+            .Int("list_seconds", entry.seconds);
+        AskExtendedInfo(name);
+        if (converting) {
+            LogFileInfo(name.c_str());
+            Convert(name, ConvertTarget(options_.convert_path, i, entries.size()));
+        } else {
+            PlayArchive(name);
+        }
     }
     window_->PumpMessages();
-    int violations = device_->Violations() + reentries_;
+    int violations = device_->Violations() + reentries_ + contract_breaks_;
     log_.Event("finished")
         .Int("failed_plays", failed_plays_)
         .Int("violations", violations)
@@ -120,6 +190,148 @@ bool Player::Load() {
     return true;
 }
 
+bool Player::FindExtendedExports() {
+    extended_info_ = FindExport<ExtendedFileInfo>(module_, kExtendedInfoExport);
+    read_open_ = FindExport<ExtendedReadOpen>(module_, kReadOpenExport);
+    read_data_ = FindExport<ExtendedReadGetData>(module_, kReadDataExport);
+    read_close_ = FindExport<ExtendedReadClose>(module_, kReadCloseExport);
+    const char* missing = nullptr;
+    if (!options_.info_fields.empty() && !extended_info_)
+        missing = kExtendedInfoExport;
+    else if (!options_.convert_path.empty() && !read_open_)
+        missing = kReadOpenExport;
+    else if (!options_.convert_path.empty() && !read_data_)
+        missing = kReadDataExport;
+    else if (!options_.convert_path.empty() && !read_close_)
+        missing = kReadCloseExport;
+    if (missing) {
+        std::fprintf(stderr, "kestrel-play: %s has no %s (needed by %s)\n",
+                     options_.plugin_path.c_str(), missing,
+                     missing == kExtendedInfoExport ? "--info" : "--convert");
+        return false;
+    }
+    if (extended_info_) {
+        // As the player sorts its plug-ins at load: the kind of media, asked
+        // with no file at all.
+        char value[kInfoChars] = {};
+        const int handled = extended_info_("", "type", value, kInfoChars);
+        log_.Event("extended_info")
+            .Str("path", "")
+            .Str("field", "type")
+            .Int("handled", handled)
+            .Str("value", handled ? value : "");
+    }
+    return true;
+}
+
+void Player::AskExtendedInfo(const std::string& name) {
+    for (const std::string& field : options_.info_fields) {
+        char value[kInfoChars] = {};
+        const int handled = extended_info_(name.c_str(), field.c_str(), value, kInfoChars);
+        // A value the plug-in left unterminated is cut at the buffer's end.
+        value[kInfoChars - 1] = '\0';
+        log_.Event("extended_info")
+            .Str("path", name.c_str())
+            .Str("field", field.c_str())
+            .Int("handled", handled)
+            .Str("value", handled ? value : "");
+        if (!handled) {
+            std::printf("%s not handled\n", field.c_str());
+            continue;
+        }
+        // Lines of a multi-line value (CR LF in the player's text) on lines
+        // of the terminal.
+        std::string shown = value;
+        for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;)
+            shown.erase(at, 1);
+        std::printf("%s=%s\n", field.c_str(), shown.c_str());
+    }
+    std::fflush(stdout);
+}
+
+void Player::Convert(const std::string& name, const std::string& out) {
+    // What a converter would like; the plug-in says what it gives.
+    int size = -1;
+    int bits = 16;
+    int channels = 2;
+    int rate = 44100;
+    const std::intptr_t handle = read_open_(name.c_str(), &size, &bits, &channels, &rate);
+    log_.Event("convert_open")
+        .Str("path", name.c_str())
+        .Int("handle_given", handle != 0)
+        .Int("size", size)
+        .Int("bps", bits)
+        .Int("nch", channels)
+        .Int("srate", rate);
+    if (handle == 0) {
+        std::fprintf(stderr, "kestrel-play: the plug-in cannot give the audio of %s\n",
+                     name.c_str());
+        ++failed_plays_;
+        return;
+    }
+    std::FILE* wav = nullptr;
+    if (bits != kWavBits || channels < 1 || channels > 2 || rate <= 0) {
+        std::fprintf(stderr,
+                     "kestrel-play: %s: the plug-in gives %d-bit audio, %d channels at %d Hz; "
+                     "only 16-bit mono or stereo is written\n",
+                     name.c_str(), bits, channels, rate);
+        ++failed_plays_;
+    } else if (!(wav = std::fopen(out.c_str(), "wb")) || !WriteWavHeader(wav, rate, channels, 0)) {
+        std::fprintf(stderr, "kestrel-play: cannot write %s\n", out.c_str());
+        ++failed_plays_;
+        if (wav)
+            std::fclose(wav);
+        wav = nullptr;
+    }
+    std::int64_t total = 0;
+    std::int64_t calls = 0;
+    bool broken = false;
+    bool written = wav != nullptr;
+    std::vector<char> buffer(kConvertChunk);
+    int kill = 0;
+    while (wav) {
+        const std::intptr_t got = read_data_(handle, buffer.data(), kConvertChunk, &kill);
+        ++calls;
+        if (got < 0 || got > kConvertChunk) {
+            broken = true; // more than asked for, or a negative count
+            break;
+        }
+        if (got == 0)
+            break;
+        if (total + got > kWavMaxDataBytes ||
+            std::fwrite(buffer.data(), 1, static_cast<std::size_t>(got), wav) !=
+                static_cast<std::size_t>(got)) {
+            written = false;
+            break;
+        }
+        total += got;
+    }
+    read_close_(handle);
+    if (wav) {
+        written = WriteWavHeader(wav, rate, channels, total) && written;
+        written = std::fclose(wav) == 0 && written;
+        if (!written) {
+            std::fprintf(stderr, "kestrel-play: cannot write %s\n", out.c_str());
+            ++failed_plays_;
+        }
+    }
+    // The size said at the open is the whole of the audio, when it is known.
+    broken = broken || (wav && size != -1 && size != total);
+    if (broken) {
+        ++contract_breaks_;
+        log_.Event("violation")
+            .Str("what", "extended read gave other bytes than it said")
+            .Str("path", name.c_str());
+    }
+    log_.Event("convert")
+        .Str("path", name.c_str())
+        .Str("out", out.c_str())
+        .Int("size", size)
+        .Int("bytes", total)
+        .Int("calls", calls)
+        .Bool("written", written);
+}
+
 void Player::Unload() {
     if (!module_)
         return;
@@ -141,9 +353,7 @@ void Player::LogFileInfo(const char* path) {
 }
 
 void Player::PlayArchive(const std::string& archive) {
-    char full[kPathChars] = {};
-    DWORD size = GetFullPathNameA(archive.c_str(), kPathChars, full, nullptr);
-    path_ = size > 0 && size < kPathChars ? full : archive;
+    path_ = archive;
     LogFileInfo(path_.c_str());
     // Whatever the last stream posted after it was stopped is stale now.
     window_->PumpMessages();
@@ -403,6 +613,30 @@ void Player::OnEndOfStream() {
         return;
     end_pending_ = true;
     end_due_at_ = ClockTicks() + kEndReactionMs * ClockTicksPerSecond() / 1000;
+}
+
+int Player::ListPosition() {
+    return queue_.Position();
+}
+
+int Player::ListCount() {
+    return queue_.Count();
+}
+
+const char* Player::ListName(int index) {
+    return queue_.Name(index);
+}
+
+int Player::InsertName(int index, const char* name) {
+    const int at = queue_.Insert(index, name);
+    log_.Event("list_insert").Int("asked", index).Int("index", at).Str("name", name);
+    return at;
+}
+
+bool Player::DeleteName(int index) {
+    const bool deleted = queue_.Delete(index);
+    log_.Event("list_delete").Int("index", index).Bool("deleted", deleted);
+    return deleted;
 }
 
 void Player::ServeMessages() {

@@ -1,5 +1,6 @@
 // The headless player: loads the plug-in, fills its record the way the media
-// player does, and plays archives one after another through it, answering
+// player does, and plays names (archives, track entries) one after another
+// through it, moving on at each end-of-stream notice, answering
 // the plug-in's messages and carrying out scheduled seeks and pauses and the
 // user's script of stops, plays and the like. Every entry point is called
 // from the thread that runs the player.
@@ -10,6 +11,8 @@
 #include "host/host_services.h"
 #include "host/message_box_watch.h"
 #include "host/output_device.h"
+#include "host/play_list.h"
+#include "host/play_queue.h"
 #include "host/player_window.h"
 #include "host/status_line.h"
 #include "host/heard_recorder.h"
@@ -60,6 +63,11 @@ struct PlayerOptions {
     std::string wav_path;
     std::string pcm_path;
     std::string events_path;
+    // --info: fields asked of the plug-in's extended file information before
+    // each name; --convert: each name read through the plug-in's extended
+    // read into a WAV file instead of being played.
+    std::vector<std::string> info_fields;
+    std::string convert_path;
     int volume = 255;
     int pan = 0;
 };
@@ -76,13 +84,22 @@ public:
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
-    // Plays every archive in turn; returns one of the exit codes above.
-    int Run(const std::vector<std::string>& archives);
+    // Plays (or converts) every entry in turn; returns one of the exit
+    // codes above.
+    int Run(const std::vector<PlayEntry>& entries);
 
 private:
     bool Load();
+    // The optional exports, found by name as the player finds them; false
+    // (with a message) if an option needs one the plug-in lacks.
+    bool FindExtendedExports();
     void Unload();
     void PlayArchive(const std::string& archive);
+    // --info: asks each field about `name` and prints and logs the answers.
+    void AskExtendedInfo(const std::string& name);
+    // --convert: reads `name` through the extended read into the WAV file
+    // `out`.
+    void Convert(const std::string& name, const std::string& out);
     bool Play(const char* reason);
     // How long the main loop may sleep: briefly while an action or a fast
     // clock needs watching, otherwise until the limit is due or a message
@@ -108,8 +125,14 @@ private:
     bool ReenteredStop(const char* message);
     void OnRestartRequest() override;
     void OnEndOfStream() override;
+    int ListPosition() override;
+    int ListCount() override;
+    const char* ListName(int index) override;
+    int InsertName(int index, const char* name) override;
+    bool DeleteName(int index) override;
 
     PlayerOptions options_;
+    PlayQueue queue_{{}};
     EventLog log_;
     HeardRecorder heard_;
     std::unique_ptr<OutputDevice> device_;
@@ -120,6 +143,15 @@ private:
 
     HMODULE module_ = nullptr;
     PluginRecord* record_ = nullptr;
+    using ExtendedFileInfo = int(__cdecl*)(const char*, const char*, char*, int);
+    using ExtendedReadOpen = std::intptr_t(__cdecl*)(const char*, int*, int*, int*, int*);
+    using ExtendedReadGetData = std::intptr_t(__cdecl*)(std::intptr_t, char*, int, int*);
+    using ExtendedReadClose = void(__cdecl*)(std::intptr_t);
+    ExtendedFileInfo extended_info_ = nullptr;
+    ExtendedReadOpen read_open_ = nullptr;
+    ExtendedReadGetData read_data_ = nullptr;
+    ExtendedReadClose read_close_ = nullptr;
+    int contract_breaks_ = 0; // by the extended read
     std::string path_;        // of the archive being played, in full
     bool playing_ = false;    // between a successful play and its stop
     bool stream_over_ = true; // no archive is being played

@@ -2,6 +2,8 @@
 
 #include "core/plugin_record.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr char kClassName[] = "KestrelPlayHost";
@@ -22,9 +24,13 @@ PlayerWindow::PlayerWindow(PlayerWindowHandler* handler)
     RegisterClassA(&window_class);
     window_ = CreateWindowExA(0, kClassName, "kestrel-play", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                               window_class.hInstance, nullptr);
+    playlist_ = CreateWindowExA(0, kClassName, "kestrel-play playlist", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, window_class.hInstance, nullptr);
 }
 
 PlayerWindow::~PlayerWindow() {
+    if (playlist_)
+        DestroyWindow(playlist_);
     if (window_)
         DestroyWindow(window_);
     UnregisterClassA(kClassName, GetModuleHandleA(nullptr));
@@ -73,10 +79,26 @@ LRESULT CALLBACK PlayerWindow::WindowProc(HWND window, UINT message, WPARAM firs
             ++self->stage_elsewhere_;
         return StageAnswer(first);
     }
+    if (self && self->handler_ && window == self->playlist_)
+        return PlaylistMessage(self->handler_, message, first, second);
     if (self && self->handler_) {
         if (message == kRestartRequest && second == kRestartRequestCode) {
             self->handler_->OnRestartRequest();
             return 0;
+        }
+        if (message == WM_USER) {
+            switch (second) {
+            case kIpcGetVersion:
+                return kPlayerVersion;
+            case kIpcGetListPosition:
+                return self->handler_->ListPosition();
+            case kIpcGetPlaylistFile:
+                return reinterpret_cast<LRESULT>(self->handler_->ListName(static_cast<int>(first)));
+            case kIpcGetWindow:
+                return first == kIpcPlaylistWindow ? reinterpret_cast<LRESULT>(self->playlist_) : 0;
+            default:
+                break;
+            }
         }
         if (message == kEndOfStreamNotice) {
             self->handler_->OnEndOfStream();
@@ -84,4 +106,28 @@ LRESULT CALLBACK PlayerWindow::WindowProc(HWND window, UINT message, WPARAM firs
         }
     }
     return DefWindowProcA(window, message, first, second);
+}
+
+LRESULT PlayerWindow::PlaylistMessage(PlayerWindowHandler* handler, UINT message, WPARAM first,
+                                      LPARAM second) {
+    if (message == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(second);
+        if (!data || data->dwData != kIpcInsertName || data->cbData < sizeof(InsertedName) ||
+            !data->lpData)
+            return 0;
+        InsertedName inserted;
+        std::memcpy(&inserted, data->lpData, sizeof inserted);
+        // A name that fills its field is cut at the field's end.
+        inserted.file[MAX_PATH - 1] = '\0';
+        return handler->InsertName(inserted.index, inserted.file) >= 0;
+    }
+    if (message == WM_USER) {
+        if (first == kIpcListPosition)
+            return handler->ListPosition();
+        if (first == kIpcListCount)
+            return handler->ListCount();
+        if (first == kIpcDeleteIndex)
+            return handler->DeleteName(static_cast<int>(second));
+    }
+    return 0;
 }

@@ -3,6 +3,7 @@
 // directory, opening archives and selecting tracks, with the boxes it shows.
 // Index bytes are written byte by byte here from the index format
 // (support/scrambled_index), not by our own tools.
+#include "catalogue/ansi_text.h"
 #include "catalogue/known_archives.h"
 #include "catalogue/track_choice.h"
 #include "catalogue/track_entry.h"
@@ -325,6 +326,20 @@ TEST(TrackEntryName, OnlyTheExactFormNamesATrack) {
               kLongestEntryName);
     EXPECT_EQ(FormatTrackEntry("a", 0, out, kPathChars), 0);
     EXPECT_EQ(FormatTrackEntry("a|b", 1, out, kPathChars), 0);
+}
+
+TEST(AnsiText, WindowsCodePageToUtf8AndBack) {
+    std::string every_byte;
+    for (int byte = 1; byte < 256; ++byte)
+        every_byte.push_back(static_cast<char>(byte));
+    const std::string utf8 = AnsiToUtf8(every_byte);
+    EXPECT_TRUE(IsUtf8(utf8));
+    EXPECT_EQ(Utf8ToAnsi(utf8), every_byte);
+    EXPECT_EQ(AnsiToUtf8("\x80\x81\x9F\xE9"), "\u20AC\u0081\u0178\u00E9");
+    // Outside the code page: '?'; not UTF-8 (a lone or overlong lead, a
+    // surrogate): the bytes as they are.
+    EXPECT_EQ(Utf8ToAnsi("\u4F60-\xE9-\xC0\xAF-\xED\xA0\x80"), "?-\xE9-\xC0\xAF-\xED\xA0\x80");
+    EXPECT_FALSE(IsUtf8("Caf\xE9"));
 }
 
 TEST(TrackChoice, OutputLengthEstimateNeedsMoreThan32BitsOnTheWay) {

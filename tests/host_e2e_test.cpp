@@ -65,7 +65,7 @@ TEST_F(HostEndToEnd, PlainPlayHearsEveryTrackInOrderAndEveryStopLetsGoOfTheOutpu
         starts.push_back(call.Int("heard"));
     starts.push_back(static_cast<std::int64_t>(heard.size()) * 2);
     for (int track = 0; track < 3; ++track) {
-        Samples expected = folder.Extract("three.mix", track);
+        Samples expected = folder.Extract("three.mix", track + 1);
         EXPECT_EQ(Slice(heard, starts[track], starts[track + 1]), expected) << "track " << track;
     }
     auto titles = Named(events, "file_info");
@@ -109,7 +109,7 @@ TEST_F(HostEndToEnd, TheLastTrackOfAStreamEndsWithOneNoticeAndTheThreadEnds) {
     ASSERT_EQ(folder.Play("--fast one.mix one.mix", "eos"), 0);
     auto events = folder.Events("eos");
     Samples heard = folder.Heard("eos");
-    Samples track = folder.Extract("one.mix", 0);
+    Samples track = folder.Extract("one.mix", 1);
     Samples twice = track;
     twice.insert(twice.end(), track.begin(), track.end());
     EXPECT_EQ(heard, twice); // the archive given twice plays twice
@@ -143,7 +143,7 @@ TEST_F(HostEndToEnd, SeeksFlushAtTheWholeSecondAndHearTheTrackFromThere) {
               0);
     auto events = folder.Events("seek");
     Samples heard = folder.Heard("seek");
-    Samples alpha = folder.Extract("three.mix", 0);
+    Samples alpha = folder.Extract("three.mix", 1);
     ASSERT_EQ(alpha.size() * 2, static_cast<std::size_t>(kLongMs) * 22050 * 2 / 1000);
 
     auto seeks = Named(events, "seek");
@@ -239,7 +239,7 @@ TEST_F(HostEndToEnd, WithADspStageABlockIsDecodedOnlyWithRoomForTwiceItsSize) {
     folder.Build("one.mix", "Juniper", {folder.MakeTrack("Solo", 8000, 4)});
     ASSERT_EQ(folder.Play("--fast --pause 0:300 --dsp double one.mix", "double"), 0);
     auto events = folder.Events("double");
-    Samples track = folder.Extract("one.mix", 0);
+    Samples track = folder.Extract("one.mix", 1);
     Samples doubled;
     for (std::int16_t sample : track)
         doubled.insert(doubled.end(), {sample, sample});
@@ -336,7 +336,7 @@ TEST_F(HostEndToEnd, EveryFailedPlayReturnsOneWithItsBoxesAndTheNextFilePlays) {
     EXPECT_EQ(infos[1].Str("title"), "good.mix");
     EXPECT_EQ(infos[2].Str("title"), "Ten");
     EXPECT_EQ(infos[2].Int("length"), 10000);
-    Samples ten = folder.Extract("good.mix", 0);
+    Samples ten = folder.Extract("good.mix", 1);
     EXPECT_EQ(folder.Heard("all").size(), ten.size() * 4);
 }
 
@@ -350,7 +350,36 @@ TEST_F(HostEndToEnd, AFailedOutputOpenFailsThePlaySilentlyAndTheNextOnePlays) {
     EXPECT_FALSE(plays[0].Bool("output_open"));
     EXPECT_EQ(plays[1].Int("result"), 0);
     EXPECT_TRUE(Named(events, "message_box").empty());
-    EXPECT_EQ(folder.Heard("open"), folder.Extract("one.mix", 0));
+    EXPECT_EQ(folder.Heard("open"), folder.Extract("one.mix", 1));
+}
+
+TEST_F(HostEndToEnd, APlaylistStandsForTheNamesItListsInTurn) {
+    // A byte-order mark, CR LF and LF lines, a comment, a blank line; a
+    // relative name is the playlist folder's, an absolute one stays as it is.
+    folder.Build("one.mix", "Juniper", {folder.MakeTrack("Solo", 22050, 1)});
+    std::filesystem::create_directory(folder.Path("lists"));
+    std::ofstream(folder.Path("lists/p.m3u8"), std::ios::binary)
+        << "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:7,Gone \xC3\xA9\r\nmissing.mix\n\n# a note\r\n"
+        << folder.Path("one.mix") << "\n";
+    ASSERT_EQ(folder.Play("--fast lists/p.m3u8", "list"), 1);
+    auto events = folder.Events("list");
+    auto entries = Named(events, "entry");
+    ASSERT_EQ(entries.size(), 2u);
+    std::string missing = folder.Dir() + "lists/missing.mix";
+    std::string one = folder.Path("one.mix");
+    std::replace(missing.begin(), missing.end(), '/', '\\');
+    std::replace(one.begin(), one.end(), '/', '\\');
+    EXPECT_EQ(entries[0].Str("name"), missing);
+    EXPECT_TRUE(entries[0].Bool("listed"));
+    EXPECT_EQ(entries[0].Str("list_title"), "Gone \xC3\xA9");
+    EXPECT_EQ(entries[0].Int("list_seconds"), 7);
+    EXPECT_EQ(entries[1].Str("name"), one);
+    EXPECT_FALSE(entries[1].Bool("listed"));
+    auto plays = Named(events, "play");
+    ASSERT_EQ(plays.size(), 2u);
+    EXPECT_EQ(plays[0].Int("result"), 1);
+    EXPECT_EQ(plays[1].Str("path"), one);
+    EXPECT_EQ(folder.Heard("list"), folder.Extract("one.mix", 1));
 }
 
 TEST_F(HostEndToEnd, StopReturnsQuicklyWhileDecodingAndWhileDraining) {

@@ -313,15 +313,16 @@ TEST_F(Mixtool, BuildListAndExtract) {
     CommandResult list = Run({"list", "--index-dir", IndexDir(), "demo.mix"});
     ASSERT_EQ(list.exit_code, 0) << list.err;
     EXPECT_EQ(list.err, "");
-    EXPECT_NE(list.out.find("Tone 440 Hz"), std::string::npos) << list.out;
+    // Numbered from 1, as the player shows them.
+    EXPECT_NE(list.out.find("   1  Tone 440 Hz"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("00:02"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("Long one"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("   2  Long one"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("01:01"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("25046328 bytes (Juniper.MIX), 2 tracks"), std::string::npos)
         << list.out;
 
     CommandResult one =
-        Run({"extract", "--index-dir", IndexDir(), "demo.mix", "--track", "1", "-o", "one.wav"});
+        Run({"extract", "--index-dir", IndexDir(), "demo.mix", "--track", "2", "-o", "one.wav"});
     ASSERT_EQ(one.exit_code, 0) << one.err;
     CommandResult all = Run({"extract", "--index-dir", IndexDir(), "demo.mix", "-o", "all"});
     ASSERT_EQ(all.exit_code, 0) << all.err;
@@ -332,8 +333,8 @@ TEST_F(Mixtool, BuildListAndExtract) {
     ExtractedTrack first = ExtractTrack(archive, 0);
     ExtractedTrack second = ExtractTrack(archive, 1);
     EXPECT_EQ(ReadBytes(dir.Path() / "one.wav"), MakeWav(second.samples, 8000));
-    EXPECT_EQ(ReadBytes(dir.Path() / "all" / "01 Long one.wav"), MakeWav(second.samples, 8000));
-    EXPECT_EQ(ReadBytes(dir.Path() / "all" / "00 Tone 440 Hz.wav"), MakeWav(first.samples, 22050));
+    EXPECT_EQ(ReadBytes(dir.Path() / "all" / "02 Long one.wav"), MakeWav(second.samples, 8000));
+    EXPECT_EQ(ReadBytes(dir.Path() / "all" / "01 Tone 440 Hz.wav"), MakeWav(first.samples, 22050));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path() / "all"),
                             std::filesystem::directory_iterator()),
               2);
@@ -411,8 +412,10 @@ TEST_F(Mixtool, BadInputGetsOneLineAndAFailureStatus) {
                          "small.mix: Not a valid Kestrel MIX file! (1000 bytes");
     ExpectOneLineFailure({"list", "--index-dir", empty.Path().string(), "demo.mix"},
                          "missing index file " + empty.Path().string() + "/Juniper.MIX");
-    ExpectOneLineFailure({"extract", "--index-dir", IndexDir(), "demo.mix", "--track", "2"},
-                         "track 2 does not exist (the archive has 2 tracks, numbered from 0)");
+    ExpectOneLineFailure({"extract", "--index-dir", IndexDir(), "demo.mix", "--track", "3"},
+                         "track 3 does not exist (the archive has 2 tracks, numbered from 1)");
+    ExpectOneLineFailure({"extract", "--index-dir", IndexDir(), "demo.mix", "--track", "0"},
+                         "track 0 does not exist (the archive has 2 tracks, numbered from 1)");
     ExpectOneLineFailure({"extract", "--index-dir", IndexDir(), "demo.mix", "--track", "-1"},
                          "--track must be a whole number");
     ExpectOneLineFailure({"extract", "--index-dir", IndexDir(), "demo.mix", "-o", "small.mix"},
@@ -426,18 +429,18 @@ TEST_F(Mixtool, BadInputGetsOneLineAndAFailureStatus) {
 
 TEST_F(Mixtool, DamagedIndexOrHeaderFailsWithoutMessageBoxes) {
     BuildDemo();
-    // Track 1 now points into the zeros before the first track.
+    // Track 2 now points into the zeros before the first track.
     WriteIndex(dir / "Juniper.MIX", {IndexEntry{4096, 100, 22050, "good", "", true},
                                      IndexEntry{100, 100, 22050, "bad", "", true}});
     ExpectOneLineFailure(
-        {"extract", "--index-dir", IndexDir(), "demo.mix", "--track", "1", "-o", "bad.wav"},
-        "track 1: Not a valid Kestrel MIX file!");
+        {"extract", "--index-dir", IndexDir(), "demo.mix", "--track", "2", "-o", "bad.wav"},
+        "track 2: Not a valid Kestrel MIX file!");
     ExpectOneLineFailure({"extract", "--index-dir", IndexDir(), "demo.mix", "-o", "out"},
-                         "track 1: Not a valid Kestrel MIX file!");
+                         "track 2: Not a valid Kestrel MIX file!");
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "bad.wav"));
     // The track before the bad one was written whole.
-    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "out" / "00 good.wav"));
-    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "out" / "01 bad.wav"));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "out" / "01 good.wav"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "out" / "02 bad.wav"));
 
     CommandResult list = Run({"list", "--index-dir", IndexDir(), "demo.mix"});
     EXPECT_NE(list.exit_code, 0);
@@ -446,6 +449,65 @@ TEST_F(Mixtool, DamagedIndexOrHeaderFailsWithoutMessageBoxes) {
 
     WriteIndexBytes(dir / "Juniper.MIX", std::vector<std::uint8_t>(59, 0xAA));
     ExpectOneLineFailure({"list", "--index-dir", IndexDir(), "demo.mix"}, "holds no track record");
+}
+
+TEST_F(Mixtool, PlaylistHasAnEntryTitleAndLengthPerTrack) {
+    BuildDemo();
+    // The index's titles are Windows-1252 bytes; a third record points into
+    // the zeros before the first track, a header the player rejects.
+    const TrackRecord first = ArchiveReader(dir / "demo.mix", IndexDir()).Track(0);
+    const TrackRecord second = ArchiveReader(dir / "demo.mix", IndexDir()).Track(1);
+    WriteIndex(dir / "Juniper.MIX",
+               {IndexEntry{first.offset, first.size, 22050, "Tone\n440", "", true},
+                IndexEntry{second.offset, second.size, 8000, "Caf\xE9 \x93", "", true},
+                IndexEntry{100, 100, 22050, "bad", "", true}});
+    const std::string tracks = "#EXTINF:2,Tone 440\r\n%s|1.MIX\r\n"
+                               "#EXTINF:61,Caf\xC3\xA9 \xE2\x80\x9C\r\n%s|2.MIX\r\n"
+                               "#EXTINF:-1,bad\r\n%s|3.MIX\r\n";
+    const auto expected = [&](const std::string& archive) {
+        std::string text = "#EXTM3U\r\n" + tracks;
+        for (std::size_t at; (at = text.find("%s")) != std::string::npos;)
+            text.replace(at, 2, archive);
+        return text;
+    };
+    auto text = [&](const std::filesystem::path& path) {
+        std::vector<std::uint8_t> bytes = ReadBytes(path);
+        return std::string(bytes.begin(), bytes.end());
+    };
+
+    // Beside the archive (the default place): the archive's file name.
+    CommandResult beside = Run({"playlist", "--index-dir", IndexDir(), "demo.mix"});
+    ASSERT_EQ(beside.exit_code, 0) << beside.err;
+    EXPECT_EQ(beside.err, "");
+    EXPECT_EQ(text(dir.Path() / "demo.m3u8"), expected("demo.mix"));
+    // Elsewhere, or on standard output: its absolute path.
+    const std::string absolute = (std::filesystem::canonical(dir.Path()) / "demo.mix").string();
+    std::filesystem::create_directory(dir.Path() / "lists");
+    CommandResult elsewhere =
+        Run({"playlist", "--index-dir", IndexDir(), "demo.mix", "-o", "lists/x.m3u8"});
+    ASSERT_EQ(elsewhere.exit_code, 0) << elsewhere.err;
+    EXPECT_EQ(text(dir.Path() / "lists" / "x.m3u8"), expected(absolute));
+    CommandResult out = Run({"playlist", "--index-dir", IndexDir(), "demo.mix", "-o", "-"});
+    EXPECT_EQ(out.out, expected(absolute));
+
+    // A folder whose path makes the full names longer than the player
+    // keeps: a warning, and the entries the file name alone; on standard
+    // output there is no short form left.
+    const std::filesystem::path deep = dir.Path() / std::string(120, 'd') / std::string(120, 'e');
+    std::filesystem::create_directories(deep);
+    std::filesystem::create_symlink(dir.Path() / "demo.mix", deep / "demo.mix");
+    CommandResult cut =
+        RunProgram(MixtoolPath(), {"playlist", "--index-dir", IndexDir(), "demo.mix"}, deep);
+    ASSERT_EQ(cut.exit_code, 0) << cut.err;
+    EXPECT_NE(cut.err.find("mixtool: warning: 3 of 3 entries (from track 1) are longer than 259"),
+              std::string::npos)
+        << cut.err;
+    EXPECT_EQ(text(deep / "demo.m3u8"), expected("demo.mix"));
+    CommandResult none = RunProgram(
+        MixtoolPath(), {"playlist", "--index-dir", IndexDir(), "demo.mix", "-o", "-"}, deep);
+    EXPECT_NE(none.exit_code, 0);
+    EXPECT_NE(none.err.find("track 1: its entry is longer than 259 characters"), std::string::npos)
+        << none.err;
 }
 
 TEST_F(Mixtool, FailedBuildKeepsTheOldArchiveAndIndex) {

@@ -1,15 +1,17 @@
 // mixtool: builds Kestrel MIX archives with their track indexes from WAV
-// files and tones, lists an archive's tracks, and extracts them as WAV files
-// decoded exactly as the player plays them.
+// files and tones, lists an archive's tracks, extracts them as WAV files
+// decoded exactly as the player plays them, and writes playlists of them.
 #include "tools/mixlib/archive_builder.h"
 #include "tools/mixlib/archive_names.h"
 #include "tools/mixlib/archive_reader.h"
 #include "tools/mixlib/file_output.h"
 #include "tools/mixlib/mix_error.h"
 #include "tools/mixlib/track_extractor.h"
+#include "tools/mixlib/track_playlist.h"
 #include "tools/mixlib/track_source.h"
 #include "tools/mixlib/wav_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <exception>
@@ -19,6 +21,10 @@
 #include <system_error>
 #include <unistd.h>
 #include <vector>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
@@ -32,10 +38,13 @@ constexpr char kUsage[] =
     "  mixtool build [--known NAME | --size BYTES] [--index-dir DIR] -o ARCHIVE TRACK...\n"
     "  mixtool list [--index-dir DIR] ARCHIVE\n"
     "  mixtool extract [--index-dir DIR] ARCHIVE [--track N] [-o PATH]\n"
+    "  mixtool playlist [--index-dir DIR] ARCHIVE [-o FILE.m3u8]\n"
     "TRACK is a 16-bit PCM WAV file or tone:FREQ_HZ:SECONDS[:RATE][:TITLE].\n"
     "NAME is an archive's index name without .MIX (default Juniper); the index\n"
-    "folder defaults to mixtool's own. Tracks are numbered from 0; extract\n"
-    "without --track writes every track into the folder PATH.\n";
+    "folder defaults to mixtool's own. Tracks are numbered from 1, as the player\n"
+    "shows them; extract without --track writes every track into the folder PATH.\n"
+    "playlist writes an extended M3U (UTF-8) of one entry per track, ARCHIVE|N.MIX,\n"
+    "to FILE.m3u8 (default: beside ARCHIVE, named after it; - for standard output).\n";
 
 class UsageError : public MixError {
 public:
@@ -160,7 +169,7 @@ int List(const Arguments& arguments) {
             duration = Duration(header.output_size, header.sample_rate);
         else
             ++damaged;
-        std::printf("%4d  %-39s  %10u  %10u  %6u  %8s\n", i, track.title,
+        std::printf("%4d  %-39s  %10u  %10u  %6u  %8s\n", i + 1, track.title,
                     static_cast<unsigned>(track.offset), static_cast<unsigned>(track.size),
                     static_cast<unsigned>(track.sample_rate), duration.c_str());
     }
@@ -172,13 +181,12 @@ int List(const Arguments& arguments) {
     return 0;
 }
 
-// A file name from a title that every file system takes.
+// A file name from the track's number (from 1, as wide as the highest, at
+// least two digits) and its title, that every file system takes.
 std::string TrackFileName(int index, int count, const char* title) {
-    int width = 2;
-    for (int rest = (count - 1) / 100; rest > 0; rest /= 10)
-        ++width;
-    char number[kLineBytes];
-    std::snprintf(number, sizeof number, "%0*d", width, index);
+    std::string number = std::to_string(index + 1);
+    const std::size_t width = std::max<std::size_t>(2, std::to_string(count).size());
+    number.insert(0, width - std::min(width, number.size()), '0');
     std::string name = title;
     for (char& c : name) {
         auto byte = static_cast<unsigned char>(c);
@@ -187,7 +195,7 @@ std::string TrackFileName(int index, int count, const char* title) {
     }
     while (!name.empty() && (name.back() == ' ' || name.back() == '.'))
         name.pop_back();
-    return std::string(number) + (name.empty() ? "" : " " + name) + ".wav";
+    return number + (name.empty() ? "" : " " + name) + ".wav";
 }
 
 int Extract(const Arguments& arguments) {
@@ -199,10 +207,10 @@ int Extract(const Arguments& arguments) {
 
     if (track_text) {
         std::uint64_t wanted = ParseCount(*track_text, "--track");
-        if (wanted >= static_cast<std::uint64_t>(count))
+        if (wanted < 1 || wanted > static_cast<std::uint64_t>(count))
             throw MixError("track " + *track_text + " does not exist (the archive has " +
-                           std::to_string(count) + " tracks, numbered from 0)");
-        int index = static_cast<int>(wanted);
+                           std::to_string(count) + " tracks, numbered from 1)");
+        int index = static_cast<int>(wanted - 1);
         std::string target =
             output ? *output : TrackFileName(index, count, archive.Track(index).title);
         ExtractTrackToWav(archive, index, target);
@@ -235,9 +243,39 @@ int Extract(const Arguments& arguments) {
     return 0;
 }
 
+// Without -o the playlist goes beside the archive, named after it, so its
+// entries need only the archive's file name; "-o -" writes it to standard
+// output, with absolute entries since its place is unknown.
+int Playlist(const Arguments& arguments) {
+    const std::string& path = OneArchive(arguments);
+    const std::string* output = arguments.Option("-o");
+    const bool to_stdout = output && *output == "-";
+    std::string target;
+    if (!to_stdout)
+        target = output ? *output
+                        : (FileSystemPath(path).parent_path() /
+                           (FileSystemPath(path).stem().string() + ".m3u8"))
+                              .string();
+    ArchiveReader archive(path, IndexDirectoryOption(arguments));
+    const TrackPlaylist playlist = MakeTrackPlaylist(archive, path, target);
+    for (const std::string& warning : playlist.warnings)
+        std::fprintf(stderr, "mixtool: %s\n", warning.c_str());
+    if (to_stdout) {
+#ifdef _WIN32
+        // The lines end in CR LF already: no translation.
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        std::fwrite(playlist.text.data(), 1, playlist.text.size(), stdout);
+        return 0;
+    }
+    WriteWholeFile(target, playlist.text.data(), playlist.text.size());
+    std::printf("wrote %s (%d entries)\n", target.c_str(), archive.TrackCount());
+    return 0;
+}
+
 int Run(int argc, char** argv) {
     if (argc < 2)
-        throw UsageError("no command given (build, list or extract; see mixtool --help)");
+        throw UsageError("no command given (build, list, extract or playlist; see mixtool --help)");
     std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsage, stdout);
@@ -249,7 +287,9 @@ int Run(int argc, char** argv) {
         return List(ParseArguments(argc, argv, {"--index-dir"}));
     if (command == "extract")
         return Extract(ParseArguments(argc, argv, {"--index-dir", "--track", "-o"}));
-    throw UsageError("unknown command '" + command + "' (build, list or extract)");
+    if (command == "playlist")
+        return Playlist(ParseArguments(argc, argv, {"--index-dir", "-o"}));
+    throw UsageError("unknown command '" + command + "' (build, list, extract or playlist)");
 }
 
 } // namespace

@@ -24,6 +24,7 @@ using INT = int;
 using SIZE_T = std::size_t;
 using LONG_PTR = std::intptr_t;
 using UINT_PTR = std::uintptr_t;
+using ULONG_PTR = std::uintptr_t;
 using INT_PTR = std::intptr_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -32,6 +33,7 @@ using CHAR = char;
 using LPSTR = char*;
 using LPCSTR = const char*;
 using LPVOID = void*;
+using PVOID = void*;
 using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using PLONG = LONG*;
@@ -103,8 +105,16 @@ using LPOVERLAPPED = OVERLAPPED*;
 #define WM_COMMAND 0x0111u
 #define WM_TIMER 0x0113u
 #define WM_MOUSEACTIVATE 0x0021u
+#define WM_COPYDATA 0x004Au
 #define WM_USER 0x0400u
 #define WM_APP 0x8000u
+
+// WM_COPYDATA's second parameter: a block of bytes handed to a window.
+struct COPYDATASTRUCT {
+    ULONG_PTR dwData;
+    DWORD cbData;
+    PVOID lpData;
+};
 
 #define LOWORD(l) (static_cast<WORD>(static_cast<std::uintptr_t>(l) & 0xFFFF))
 #define HIWORD(l) (static_cast<WORD>((static_cast<std::uintptr_t>(l) >> 16) & 0xFFFF))

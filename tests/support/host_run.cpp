@@ -149,11 +149,11 @@ void PluginFolder::Build(const std::string& archive, const std::string& known,
     Check(RunCommand(command + " >/dev/null") == 0, "mixtool build failed: " + command);
 }
 
-std::vector<std::int16_t> PluginFolder::Extract(const std::string& archive, int track) const {
-    std::string out = Path(archive + "." + std::to_string(track) + ".wav");
+std::vector<std::int16_t> PluginFolder::Extract(const std::string& archive, int number) const {
+    std::string out = Path(archive + "." + std::to_string(number) + ".wav");
     std::string command = Quote(BuildDir() + "/tools/mixtool") + " extract --index-dir " +
                           Quote(dir_) + " " + Quote(Path(archive)) + " --track " +
-                          std::to_string(track) + " -o " + Quote(out);
+                          std::to_string(number) + " -o " + Quote(out);
     Check(RunCommand(command + " >/dev/null") == 0, "mixtool extract failed: " + command);
     return ReadSamples(out);
 }

@@ -50,8 +50,8 @@ public:
     // mixtool build into this folder; throws on failure.
     void Build(const std::string& archive, const std::string& known,
                const std::vector<std::string>& tracks) const;
-    // mixtool extract of one track, as samples.
-    std::vector<std::int16_t> Extract(const std::string& archive, int track) const;
+    // mixtool extract of track `number` (from 1), as samples.
+    std::vector<std::int16_t> Extract(const std::string& archive, int number) const;
     // A WAV track of `seconds` at `rate` whose every stretch differs from
     // every other (a sweep with noise), so that audio from a wrong place
     // cannot pass for the right one. Returns its path.

@@ -448,6 +448,41 @@ def length(folder, events, heard):
               "is %s ms long" % (n, ev, got, want))
 
 
+def playlist(folder, events, heard):
+    """A playlist of the archive's track entries, as mixtool writes it: each
+    entry heard whole in turn, from its start to its own end-of-stream
+    notice, and the title and length the playlist gave it alike in what
+    the plug-in answers before play, while it plays and as metadata."""
+    tracks = Tracks(folder)
+    count = len(tracks.data)
+    plays = named(events, "play")
+    check(len(plays) == count and all(p["reason"] == "start" and p["result"] == 0 for p in plays),
+          "one play per entry: %s" % [(p["reason"], p["result"]) for p in plays])
+    check(not named(events, "restart_request"), "a restart request: an entry is one track")
+    check(len(named(events, "end_of_stream")) == count, "one end-of-stream notice per entry")
+    marks = [p["heard"] for p in named(events, "play_call")] + [len(heard)]
+    for t in range(min(count, len(marks) - 1)):
+        check(heard[marks[t]:marks[t + 1]] == tracks.data[t],
+              "entry %d: what was heard is not track %d's extraction" % (t + 1, t + 1))
+    starts = [i for i, e in enumerate(events) if e["ev"] == "entry"]
+    check(len(starts) == count, "%d entries for %d tracks" % (len(starts), count))
+    for t, (start, end) in enumerate(zip(starts, starts[1:] + [len(events)])):
+        part, ms, title = events[start:end], tracks.length_ms(t), tracks.name(t)
+        entry = part[0]
+        check(entry["name"].endswith("|%d.MIX" % (t + 1)), "entry %d is %s" % (t + 1, entry["name"]))
+        check(entry["listed"] and (entry["list_title"], entry["list_seconds"]) == (title, ms // 1000),
+              "entry %d: the playlist says %r, %d s; the track is %s, %d ms"
+              % (t + 1, entry["list_title"], entry["list_seconds"], title, ms))
+        infos = [(e["path"], e["title"], e["length"]) for e in named(part, "file_info")]
+        check(infos == [(entry["name"], title, ms), ("", title, ms)],
+              "entry %d: title and length before play and while playing: %s" % (t + 1, infos))
+        lengths = sorted({e["length"] for e in named(part, "status")})
+        check(lengths == [ms], "entry %d: the status showed lengths %s, not %d" % (t + 1, lengths, ms))
+        asked = {e["field"]: e["value"] for e in named(part, "extended_info") if e["handled"]}
+        want = {"title": title, "length": str(ms), "track": "%d/%d" % (t + 1, count)}
+        check(asked == want, "entry %d: metadata %s, expected %s" % (t + 1, asked, want))
+
+
 def main():
     scenario, folder = sys.argv[1], sys.argv[2]
     events = []
@@ -465,7 +500,7 @@ def main():
     else:
         {"dialog_rate": dialog_rate, "ended_twice": ended_twice, "failed_reopen": failed_reopen,
          "user_replay": user_replay, "user_pause_stop": user_pause_stop,
-         "length": length}[scenario](folder, events, heard)
+         "length": length, "playlist": playlist}[scenario](folder, events, heard)
     for v in named(events, "violation"):
         check(False, "violation at %.1f ms: %s (%s)" % (v["t"], v["what"], v.get("value", "")))
     end = named(events, "finished")

@@ -265,7 +265,7 @@ def main():
                    re.finditer(r"^\s+\d+\s+(.+?)\s+\d+\s+(\d+)\s+\d+\s+\S+$", listed, re.M)]
         wine_run(["mixtool.exe", "extract", "--index-dir", ".", "demo.mix", "-o", "tracks"],
                  options.wine, work)
-        extracted = [samples_of(os.path.join(work, "tracks", "%02d %s.wav" % (i, t[2])))
+        extracted = [samples_of(os.path.join(work, "tracks", "%02d %s.wav" % (i + 1, t[2])))
                      for i, t in enumerate(TRACKS)]
         check([t for t, _ in listing] == [t[2] for t in TRACKS], "listing " + listed)
 

@@ -56,8 +56,11 @@ for option in $(grep -oh '"--[a-z-]*"' "$sources"/command_line.cpp "$sources"/di
     grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$usage" || fail "--help does not mention $option"
 done
 
-extract() { # ARCHIVE TRACK OUT
-    "$mixtool" extract --index-dir . "$1" --track "$2" -o "$3" >/dev/null || fail "extract $1 $2"
+# extract ARCHIVE INDEX OUT: the track at INDEX (from 0, as check_play_log.py
+# names the extractions x<INDEX>.wav), whose number is INDEX + 1.
+extract() {
+    "$mixtool" extract --index-dir . "$1" --track $(($2 + 1)) -o "$3" >/dev/null ||
+        fail "extract $1 $(($2 + 1))"
 }
 status=0
 
@@ -193,6 +196,32 @@ hand_over user_pause_stop user_pause_stop-ignore abc.mix --fast --restart-answer
 for answer in ignore stop-play; do
     hand_over length length-$answer abc.mix --fast --restart-answer $answer --until 9000
 done
+
+# The archive's tracks as playlist entries: mixtool writes the playlist
+# beside abc.mix (entries relative to it), and the player plays each entry
+# in turn to its end-of-stream notice, with its title and length from the
+# playlist, from the plug-in and from its metadata (check_play_log.py).
+# The converter's interface then gives each track's extraction byte for
+# byte, and nothing for the archive as a whole.
+mkdir playlist
+for t in 0 1 2; do extract abc.mix $t playlist/x$t.wav; done
+"$mixtool" playlist --index-dir . abc.mix >/dev/null || fail "mixtool playlist abc.mix"
+limit=$hang_limit run --fast --info title --info length --info track \
+    --events playlist/playlist.jsonl --pcm playlist/playlist.pcm abc.m3u8 >/dev/null
+code=$?
+[ $code = 0 ] || { echo "FAIL: the playlist run exited $code"; status=1; }
+python3 "$here/check_play_log.py" playlist playlist || status=1
+limit=$hang_limit run --convert playlist/converted abc.m3u8 >/dev/null
+code=$?
+[ $code = 0 ] || { echo "FAIL: the conversion of the playlist exited $code"; status=1; }
+for t in 0 1 2; do
+    cmp -s playlist/converted/0$((t + 1)).wav playlist/x$t.wav ||
+        { echo "FAIL: the converter's track $((t + 1)) differs from its extraction"; status=1; }
+done
+limit=$hang_limit run --convert playlist/whole.wav abc.mix >/dev/null 2>&1
+code=$?
+[ $code = 1 ] && [ ! -e playlist/whole.wav ] ||
+    { echo "FAIL: converting the whole archive exited $code, expected 1 and no file"; status=1; }
 
 [ $status = 0 ] && echo "kestrel-play ($runner): all checks passed"
 exit $status

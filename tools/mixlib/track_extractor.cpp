@@ -17,17 +17,18 @@ namespace {
 // system call per few hundred thousand samples, small beside any track.
 constexpr int kExtractBufferBytes = kPlaybackBlockBytes * 224;
 
-// The track's header, checked as the player checks it.
+// The track's header, checked as the player checks it. Messages name the
+// track by its number as users see it, from 1.
 TrackHeader CheckedHeader(ArchiveReader& archive, int index) {
+    const std::string track = "track " + std::to_string(std::int64_t{index} + 1);
     if (index < 0 || index >= archive.TrackCount())
-        throw MixError("track " + std::to_string(index) + " does not exist (the archive has " +
-                       std::to_string(archive.TrackCount()) + " tracks, numbered from 0)");
+        throw MixError(track + " does not exist (the archive has " +
+                       std::to_string(archive.TrackCount()) + " tracks, numbered from 1)");
     TrackHeader header{};
     if (!archive.ReadHeader(index, &header))
-        throw MixError("track " + std::to_string(index) + ": Not a valid Kestrel MIX file!");
+        throw MixError(track + ": Not a valid Kestrel MIX file!");
     if (header.output_size > static_cast<std::uint32_t>(INT_MAX))
-        throw MixError("track " + std::to_string(index) +
-                       ": header claims more audio than the player can play");
+        throw MixError(track + ": header claims more audio than the player can play");
     return header;
 }
 

@@ -18,7 +18,8 @@ struct ExtractedTrack {
 // Receives the PCM (16-bit little-endian mono) a buffer at a time.
 using PcmSink = std::function<void(const char* pcm, std::size_t bytes)>;
 
-// Decodes track `index` through a fixed buffer into `sink` and returns the
+// Decodes track `index` (from 0: track number index + 1, as messages
+// name it) through a fixed buffer into `sink` and returns the
 // sample rate from its header. Throws MixError for a track that does not
 // exist or whose header the player rejects; nothing reaches `sink` then.
 std::uint16_t DecodeTrack(ArchiveReader& archive, int index, const PcmSink& sink);
