@@ -193,8 +193,8 @@ TEST(HostInProcess, TrackEntriesAnswerQueriesAndConvertExactlyBesidePlayback) {
     folder.Build("two.mix", "Juniper",
                  {folder.MakeTrack("First", 22050, 1.3), folder.MakeTrack("Second", 11025, 0.7)});
     const std::string archive = WindowsForm(folder.Path("two.mix"));
-    const std::vector<std::int16_t> extracted[] = {folder.Extract("two.mix", 0),
-                                                   folder.Extract("two.mix", 1)};
+    const std::vector<std::int16_t> extracted[] = {folder.Extract("two.mix", 1),
+                                                   folder.Extract("two.mix", 2)};
     const int rates[] = {22050, 11025};
     const char* titles[] = {"First", "Second"};
 
