@@ -330,8 +330,13 @@ def dialog_rate(folder, events, heard):
     rate, then C."""
     tracks = Tracks(folder)
     cut = common_prefix(heard, tracks.data[0])
-    check(22050 * 2 <= cut < len(tracks.data[0]),
-          "A heard from its start until the dialog's change a second in (%d bytes)" % cut)
+    check(22050 * 2 <= cut, "A heard from its start until the dialog's change a second in "
+          "(%d bytes)" % cut)
+    if cut == len(tracks.data[0]):
+        # Under a loaded emulator the dialog can come up only after A has
+        # played out: the change is then A's own end, and what follows is
+        # still checked as below.
+        print("dialog_rate: the dialog's change came after A had ended")
     # A dialog slow to come up (an emulated machine) leaves less of the run
     # for B and C; what is heard of them is still heard from their starts.
     b = min(len(heard) - cut, len(tracks.data[1]))
