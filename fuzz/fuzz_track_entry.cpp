@@ -3,8 +3,10 @@
 // the path of a scratch folder, is the entry's name. The folder holds a
 // sparse archive of a known size with two valid tracks and a third whose
 // header is zeros, and their index. Every parsed name must write back to
-// itself; no answer may pass its room or be unterminated; a refused query
+// itself, and any bytes pass through the titles' code page and back; no
+// answer may pass its room or be unterminated; a refused query
 // writes nothing; a converter's open of the name reads and closes cleanly.
+#include "catalogue/ansi_text.h"
 #include "catalogue/known_archives.h"
 #include "catalogue/track_entry.h"
 #include "catalogue/track_record.h"
@@ -106,6 +108,19 @@ void CheckParse(const std::string& name) {
         FUZZ_CHECK(Upper(written[i]) == Upper(name[i]));
 }
 
+// The titles' way into a playlist and back: any bytes, as Windows-1252,
+// come back from UTF-8 unchanged; UTF-8 that is not valid is taken as it is.
+void CheckText(const std::string& bytes) {
+    const std::string utf8 = AnsiToUtf8(bytes);
+    FUZZ_CHECK(IsUtf8(utf8));
+    FUZZ_CHECK(Utf8ToAnsi(utf8) == bytes);
+    const std::string ansi = Utf8ToAnsi(bytes);
+    FUZZ_CHECK(ansi.size() <= bytes.size());
+    if (!IsUtf8(bytes))
+        return;
+    FUZZ_CHECK(IsUtf8(AnsiToUtf8(ansi)));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -118,6 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (tail.find('\0') != std::string::npos)
         return 0;
     CheckParse(tail);
+    CheckText(tail);
     const std::string name = tail.empty() ? tail : ScratchDirectory() + tail;
     CheckParse(name);
 
