@@ -153,13 +153,9 @@ int ExtendedFileInfo(PlayerState& p, const char* file, const char* field, char* 
         d.sample_rate = facts.header.sample_rate;
         d.size = facts.record.size;
         // The album is the archive's file name.
-        const std::string_view archive = entry->archive;
-        const std::size_t cut = archive.rfind('\\');
-        const std::string_view album =
-            cut == std::string_view::npos ? archive : archive.substr(cut + 1);
-        std::memcpy(name, album.data(), album.size());
-        name[album.size()] = '\0';
-        d.album = name;
+        std::memcpy(name, entry->archive.data(), entry->archive.size());
+        name[entry->archive.size()] = '\0';
+        d.album = FileNameOf(name);
     } else if (std::strchr(file, kTrackEntryMark)) {
         // No file name holds a bar: a track entry spelt wrongly names nothing.
         return 0;
